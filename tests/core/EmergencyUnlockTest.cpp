@@ -70,8 +70,6 @@ TEST_F(UnlockTest, StoredValuesMeaningNeverUsed) {
         prefs.setDouble("emergency_unlock_timestamp", stored);
         EXPECT_FALSE(make()->lastUnlockDate()) << stored;
     }
-    prefs.setString("emergency_unlock_timestamp", "yesterday");
-    EXPECT_TRUE(make()->canUnlock());
 }
 
 TEST_F(UnlockTest, FutureUseBlocksUntilSevenDaysAfterIt) {
