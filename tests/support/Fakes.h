@@ -140,3 +140,35 @@ public:
 };
 
 } // namespace quillmoss::test
+
+#include "platform/IdleInhibitPort.h"
+
+namespace quillmoss::test {
+
+class FakeIdleInhibit final : public IdleInhibitPort {
+public:
+    bool held = false;
+    bool failNext = false;
+    QString reason;
+    int inhibits = 0;
+    void inhibit(const QString &r) override {
+        if (held) return;
+        ++inhibits;
+        if (failNext) {
+            failNext = false;
+            emit inhibitFailed(QStringLiteral("refused"));
+            return;
+        }
+        held = true;
+        reason = r;
+        emit inhibitedChanged(true);
+    }
+    void release() override {
+        if (!held) return;
+        held = false;
+        emit inhibitedChanged(false);
+    }
+    bool isInhibited() const override { return held; }
+};
+
+} // namespace quillmoss::test
