@@ -3,9 +3,9 @@ import QtQuick.Controls.impl
 
 // A symbol by name, drawn in one colour at a square size.
 IconImage {
-    property string name
+    property string symbol
     property real size: 24
-    source: name.length > 0 ? Symbols.source(name) : ""
+    source: symbol.length > 0 ? Symbols.source(symbol) : ""
     sourceSize: Qt.size(size, size)
     width: size
     height: size

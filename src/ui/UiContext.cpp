@@ -42,7 +42,7 @@ UiContext::UiContext(QQmlEngine &engine, AppServices &services, QObject *parent)
     root->setContextProperty(QStringLiteral("appSettings"), &services.settings());
     root->setContextProperty(QStringLiteral("services"), &services);
     root->setContextProperty(QStringLiteral("appClock"), &m_clock);
-    root->setContextProperty(QStringLiteral("format"), &m_format);
+    root->setContextProperty(QStringLiteral("formatter"), &m_format);
 }
 
 void UiContext::registerFonts() {

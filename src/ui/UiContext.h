@@ -51,7 +51,7 @@ public:
 
 // Puts the managers where the screens find them (context properties):
 // focusManager, statistics, unlockManager, deviceIds, appSettings, services,
-// appClock, format. Also registers the bundled fonts once.
+// appClock, formatter. Also registers the bundled fonts once.
 class UiContext final : public QObject {
     Q_OBJECT
 public:

@@ -5,10 +5,10 @@ TestCase {
     name: "Formatting"
 
     function test_greetingBoundaries() {
-        compare(format.greetingForHour(11), "Good morning")
-        compare(format.greetingForHour(12), "Good afternoon")
-        compare(format.greetingForHour(16), "Good afternoon")
-        compare(format.greetingForHour(17), "Good evening")
+        compare(formatter.greetingForHour(11), "Good morning")
+        compare(formatter.greetingForHour(12), "Good afternoon")
+        compare(formatter.greetingForHour(16), "Good afternoon")
+        compare(formatter.greetingForHour(17), "Good evening")
     }
 
     function test_appClockFollowsTheManualClock() {
