@@ -42,6 +42,7 @@ int main(int argc, char **argv) {
         window = new QQuickWindow;
         auto *item = qobject_cast<QQuickItem *>(object);
         item->setParentItem(window->contentItem());
+        item->setParent(nullptr);
         item->setSize(QSizeF(width, height));
         window->setColor(QColor("#0d0d14"));
     }
@@ -53,6 +54,8 @@ int main(int argc, char **argv) {
         app.quit();
     });
     const int status = app.exec();
-    delete window == object ? object : window; // before the managers it binds to go away
+    // Before the managers it binds to go away.
+    if (window != object) delete window;
+    delete object;
     return status;
 }
