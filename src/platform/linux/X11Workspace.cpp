@@ -154,6 +154,8 @@ struct X11Workspace::Private {
 
     xcb_window_t wmCheckWindow = XCB_NONE; // set while an EWMH window manager runs
     QHash<xcb_window_t, WindowFacts> facts;
+    // Within one pass: windows of one process share its sandbox answer.
+    QHash<qint64, SandboxApp> sandboxByPid;
 
     bool watching = false;
     // Regular applications at the last look, with whether they were hidden.
@@ -303,6 +305,7 @@ void X11Workspace::Private::checkWindowManager(bool initial) {
     if (connectionLost())
         return;
     wmCheckWindow = found;
+    drainQueued();
     const bool nowAvailable = available();
     if (initial) {
         if (!nowAvailable)
@@ -558,7 +561,10 @@ void X11Workspace::Private::resolve(WindowFacts &f, quint64 generation) {
     }
     if (id.isEmpty() && f.pid > 0) {
         if (!f.sandboxLooked) {
-            f.sandbox = sandboxAppOfProcess(f.pid);
+            auto known = sandboxByPid.constFind(f.pid);
+            if (known == sandboxByPid.constEnd())
+                known = sandboxByPid.insert(f.pid, sandboxAppOfProcess(f.pid));
+            f.sandbox = *known;
             f.sandboxLooked = true;
         }
         if (f.sandbox.kind == SandboxApp::Kind::Flatpak) {
@@ -628,6 +634,7 @@ std::vector<WindowNow> X11Workspace::Private::scan() {
     }
 
     const quint64 generation = entries->generation();
+    sandboxByPid.clear();
     out.reserve(windows.size());
     for (size_t i = 0; i < windows.size(); ++i) {
         const xcb_window_t w = windows[i];
@@ -664,8 +671,10 @@ std::vector<WindowNow> X11Workspace::Private::scan() {
             listed.insert(n.window);
         facts.removeIf([&](const auto &entry) { return !listed.contains(entry.key()); });
     }
-    if (!connectionLost())
-        drainQueued();
+    // Replies on a connection that broke midway are empty, not facts.
+    if (connectionLost())
+        return {};
+    drainQueued();
     return out;
 }
 
