@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -16,12 +15,7 @@ using namespace quillmoss;
 namespace {
 
 void writeFile(const QString &path, const QByteArray &contents) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    // Atomically, the way package managers and desktop-file-install do.
-    QSaveFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(contents);
-    ASSERT_TRUE(file.commit());
+    ASSERT_TRUE(test::writeFileAtomically(path, contents)) << path.toStdString();
 }
 
 QByteArray app(const QByteArray &name, const QByteArray &extra = {}) {

@@ -10,6 +10,8 @@
 // --numbered-classes appends the window's index to both WM_CLASS parts, so
 // that N windows make N applications. --report-iconic writes the microseconds
 // from mapping the first window to its WM_STATE turning Iconic into FILE.
+#include "X11TestAtom.h"
+
 #include <xcb/xcb.h>
 
 #include <cctype>
@@ -24,13 +26,7 @@
 
 namespace {
 
-xcb_atom_t atom(xcb_connection_t *c, const char *name) {
-    xcb_intern_atom_reply_t *reply =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t a = reply ? reply->atom : XCB_NONE;
-    std::free(reply);
-    return a;
-}
+using quillmoss::test::internAtom;
 
 void setText(xcb_connection_t *c, xcb_window_t w, xcb_atom_t property, xcb_atom_t type, const std::string &text) {
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, property, type, 8, uint32_t(text.size()), text.data());
@@ -95,13 +91,13 @@ int main(int argc, char **argv) {
         xcb_screen_next(&it);
     xcb_screen_t *screen = it.data;
 
-    const xcb_atom_t utf8 = atom(c, "UTF8_STRING");
-    const xcb_atom_t wmState = atom(c, "WM_STATE");
-    const xcb_atom_t netWmPid = atom(c, "_NET_WM_PID");
-    const xcb_atom_t netWmType = atom(c, "_NET_WM_WINDOW_TYPE");
-    const xcb_atom_t netWmState = atom(c, "_NET_WM_STATE");
-    const xcb_atom_t gtkAtom = atom(c, "_GTK_APPLICATION_ID");
-    const xcb_atom_t kdeAtom = atom(c, "_KDE_NET_WM_DESKTOP_FILE");
+    const xcb_atom_t utf8 = internAtom(c, "UTF8_STRING");
+    const xcb_atom_t wmState = internAtom(c, "WM_STATE");
+    const xcb_atom_t netWmPid = internAtom(c, "_NET_WM_PID");
+    const xcb_atom_t netWmType = internAtom(c, "_NET_WM_WINDOW_TYPE");
+    const xcb_atom_t netWmState = internAtom(c, "_NET_WM_STATE");
+    const xcb_atom_t gtkAtom = internAtom(c, "_GTK_APPLICATION_ID");
+    const xcb_atom_t kdeAtom = internAtom(c, "_KDE_NET_WM_DESKTOP_FILE");
 
     char host[256] = {};
     gethostname(host, sizeof host - 1);
@@ -130,11 +126,11 @@ int main(int argc, char **argv) {
                     ch = char(std::toupper(static_cast<unsigned char>(ch)));
                 return upper;
             }();
-            const xcb_atom_t t = atom(c, name.c_str());
+            const xcb_atom_t t = internAtom(c, name.c_str());
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, netWmType, XCB_ATOM_ATOM, 32, 1, &t);
         }
         if (skipTaskbar) {
-            const xcb_atom_t s = atom(c, "_NET_WM_STATE_SKIP_TASKBAR");
+            const xcb_atom_t s = internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR");
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, netWmState, XCB_ATOM_ATOM, 32, 1, &s);
         }
         if (!gtkId.empty())

@@ -1,9 +1,14 @@
 #include "X11TestDisplay.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+
+#include "X11TestAtom.h"
 
 #include <xcb/xcb.h>
 
@@ -24,14 +29,6 @@ extern char **environ;
 namespace quillmoss::test {
 
 namespace {
-
-xcb_atom_t atom(xcb_connection_t *c, const char *name) {
-    xcb_intern_atom_reply_t *reply =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t a = reply ? reply->atom : XCB_NONE;
-    std::free(reply);
-    return a;
-}
 
 xcb_window_t rootOf(xcb_connection_t *c) {
     return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
@@ -56,6 +53,15 @@ bool exited(pid_t pid) {
 }
 
 } // namespace
+
+bool writeFileAtomically(const QString &path, const QByteArray &contents) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(contents);
+    return file.commit();
+}
 
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs) {
     QElapsedTimer clock;
@@ -262,7 +268,7 @@ xcb_connection_t *X11TestDisplay::connection() {
 
 std::vector<uint32_t> X11TestDisplay::clientList() {
     xcb_connection_t *c = connection();
-    return cardinals(c, rootOf(c), atom(c, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW);
+    return cardinals(c, rootOf(c), internAtom(c, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW);
 }
 
 std::vector<uint32_t> X11TestDisplay::windowsOfClass(const QString &wmClass) {
@@ -285,7 +291,7 @@ std::vector<uint32_t> X11TestDisplay::windowsOfClass(const QString &wmClass) {
 
 bool X11TestDisplay::isIconic(uint32_t window) {
     xcb_connection_t *c = connection();
-    const xcb_atom_t wmState = atom(c, "WM_STATE");
+    const xcb_atom_t wmState = internAtom(c, "WM_STATE");
     const std::vector<uint32_t> state = cardinals(c, window, wmState, wmState);
     return !state.empty() && state.front() == 3;
 }
@@ -294,7 +300,7 @@ bool X11TestDisplay::hasWindowManager() {
     xcb_connection_t *c = connection();
     if (xcb_connection_has_error(c))
         return false;
-    const xcb_atom_t check = atom(c, "_NET_SUPPORTING_WM_CHECK");
+    const xcb_atom_t check = internAtom(c, "_NET_SUPPORTING_WM_CHECK");
     const std::vector<uint32_t> child = cardinals(c, rootOf(c), check, XCB_ATOM_WINDOW);
     return !child.empty() && cardinals(c, child.front(), check, XCB_ATOM_WINDOW) == child;
 }
@@ -305,7 +311,7 @@ void X11TestDisplay::activate(uint32_t window) {
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;
     message.window = window;
-    message.type = atom(c, "_NET_ACTIVE_WINDOW");
+    message.type = internAtom(c, "_NET_ACTIVE_WINDOW");
     message.data.data32[0] = 2; // source: a pager, which window managers obey
     xcb_send_event(c, 0, rootOf(c), XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char *>(&message));

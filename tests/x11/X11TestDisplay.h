@@ -14,6 +14,10 @@ struct xcb_connection_t;
 
 namespace quillmoss::test {
 
+// Writes `contents` to `path` atomically (as package managers do), creating
+// the folders on the way; false when it cannot.
+bool writeFileAtomically(const QString &path, const QByteArray &contents);
+
 // Runs the Qt event loop until `condition` holds or `timeoutMs` has passed;
 // returns whether it holds. Checks every few milliseconds.
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 10000);

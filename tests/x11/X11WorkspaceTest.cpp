@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -21,11 +20,7 @@ using quillmoss::test::X11TestDisplay;
 namespace {
 
 void writeFile(const QString &path, const QByteArray &contents) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(contents);
-    ASSERT_TRUE(file.commit());
+    ASSERT_TRUE(test::writeFileAtomically(path, contents)) << path.toStdString();
 }
 
 std::optional<RunningApplication> findApp(const QList<RunningApplication> &apps, const QString &id) {

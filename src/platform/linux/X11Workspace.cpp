@@ -173,6 +173,7 @@ struct X11Workspace::Private {
     void checkWindowManager(bool initial);
     void onReadable();
     void handle(const xcb_generic_event_t *event);
+    void handleAll(xcb_generic_event_t *(*next)(xcb_connection_t *));
     void drainQueued();
     void afterEvents();
     void queueFollowUp();
@@ -332,10 +333,7 @@ void X11Workspace::Private::checkWindowManager(bool initial) {
 void X11Workspace::Private::onReadable() {
     if (!c)
         return;
-    while (xcb_generic_event_t *event = xcb_poll_for_event(c)) {
-        handle(event);
-        std::free(event);
-    }
+    handleAll(xcb_poll_for_event);
     if (connectionLost())
         return;
     afterEvents();
@@ -346,12 +344,16 @@ void X11Workspace::Private::drainQueued() {
         return;
     // Events that arrived during our own round trips are already off the
     // socket, so the notifier would not fire for them.
-    while (xcb_generic_event_t *event = xcb_poll_for_queued_event(c)) {
+    handleAll(xcb_poll_for_queued_event);
+    if (needsRefresh || wmRecheck)
+        queueFollowUp();
+}
+
+void X11Workspace::Private::handleAll(xcb_generic_event_t *(*next)(xcb_connection_t *)) {
+    while (xcb_generic_event_t *event = next(c)) {
         handle(event);
         std::free(event);
     }
-    if (needsRefresh || wmRecheck)
-        queueFollowUp();
 }
 
 void X11Workspace::Private::queueFollowUp() {
