@@ -58,28 +58,24 @@ void ManualClock::advance(qint64 ms) {
     const qint64 target = m_now.toMSecsSinceEpoch() + ms;
     drainMainQueue();
     for (;;) {
-        // The earliest due thing among active timers and pending calls.
-        qint64 due = target + 1;
+        // The earliest due thing among active timers and pending calls;
+        // on a tie, delayed calls go before timers, each in creation order.
         ManualTimer *timer = nullptr;
         for (auto *t : m_timers)
-            if (t->m_active && t->m_nextDue < due) {
-                due = t->m_nextDue;
-                timer = t;
-            }
+            if (t->m_active && t->m_nextDue <= target && (!timer || t->m_nextDue < timer->m_nextDue)) timer = t;
         auto pending = m_pending.end();
         for (auto it = m_pending.begin(); it != m_pending.end(); ++it)
-            if (it->dueMs < due || (it->dueMs == due && timer == nullptr)) {
-                if (pending == m_pending.end() || it->dueMs < pending->dueMs ||
-                    (it->dueMs == pending->dueMs && it->order < pending->order))
-                    pending = it;
-            }
-        if (pending != m_pending.end() && pending->dueMs <= due) {
+            if (it->dueMs <= target &&
+                (pending == m_pending.end() || it->dueMs < pending->dueMs ||
+                 (it->dueMs == pending->dueMs && it->order < pending->order)))
+                pending = it;
+        if (pending != m_pending.end() && (!timer || pending->dueMs <= timer->m_nextDue)) {
             Pending p = std::move(*pending);
             m_pending.erase(pending);
             m_now = QDateTime::fromMSecsSinceEpoch(p.dueMs, Qt::UTC);
             if (!p.hasContext || p.context) p.action();
         } else if (timer) {
-            m_now = QDateTime::fromMSecsSinceEpoch(due, Qt::UTC);
+            m_now = QDateTime::fromMSecsSinceEpoch(timer->m_nextDue, Qt::UTC);
             timer->fire();
         } else {
             break;
