@@ -1,8 +1,7 @@
 // Desktop entries, default applications and sandbox IDs: plain files, no
 // display needed.
-#include "DesktopEntryIndex.h"
+#include "X11DesktopTest.h"
 #include "X11SandboxApp.h"
-#include "X11TestDisplay.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,12 +10,9 @@
 #include <gtest/gtest.h>
 
 using namespace quillmoss;
+using quillmoss::test::writeFile;
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &contents) {
-    ASSERT_TRUE(test::writeFileAtomically(path, contents)) << path.toStdString();
-}
 
 QByteArray app(const QByteArray &name, const QByteArray &extra = {}) {
     return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=true\n" + extra;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/WorkspacePort.h"
+#include "selection/ActivitySelection.h"
 
 #include <memory>
 
@@ -18,7 +19,7 @@ class X11Workspace final : public WorkspacePort {
     Q_OBJECT
 public:
     // The identifier reported for this process's own windows.
-    static QString ownIdentifier() { return QStringLiteral("app.quillmoss"); }
+    static QString ownIdentifier() { return kOwnAppIdentifier; }
 
     // Connects to $DISPLAY.
     explicit X11Workspace(QObject *parent = nullptr);
