@@ -60,11 +60,18 @@ public:
     // from the first call of this on.
     Q_INVOKABLE void captureOpenedUrls() {
         m_openedUrls.clear();
+        m_capturingUrls = true;
         QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "urlOpened");
         QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "urlOpened");
     }
     Q_INVOKABLE QStringList openedUrls() const { return m_openedUrls; }
     Q_INVOKABLE void urlOpened(const QUrl &url) { m_openedUrls.append(url.toString()); }
+    ~TestHarness() override {
+        if (m_capturingUrls) {
+            QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+            QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        }
+    }
 
 private:
     QQmlEngine &m_engine;
@@ -79,7 +86,8 @@ private:
     std::unique_ptr<ManualClock> m_clock;
     std::unique_ptr<AppServices> m_services;
     std::unique_ptr<UiContext> m_context;
-    QStringList m_openedUrls; // the desktop drops the handler with this object
+    QStringList m_openedUrls;
+    bool m_capturingUrls = false;
 };
 
 
