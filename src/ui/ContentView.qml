@@ -42,10 +42,9 @@ FocusScope {
 
             RowLayout {
                 id: header
-                anchors.left: parent.left
-                anchors.right: parent.right
+                width: Math.min(parent.width - 40, 560)
+                anchors.horizontalCenter: parent.horizontalCenter
                 anchors.top: parent.top
-                anchors.margins: 20
                 anchors.topMargin: 24
                 QLabel {
                     Layout.fillWidth: true
@@ -75,8 +74,8 @@ FocusScope {
 
                 ColumnLayout {
                     id: entries
-                    x: 20
-                    width: parent.width - 40
+                    width: Math.min(parent.width - 40, 560)
+                    x: Math.round((parent.width - width) / 2)
                     spacing: 12
 
                     SettingsButtonContent {

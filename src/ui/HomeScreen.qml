@@ -42,9 +42,13 @@ Item {
     }
 
     ColumnLayout {
-        anchors.fill: parent
-        anchors.margins: 24
+        // A wide window keeps the cards at a readable width, centred.
+        width: Math.min(parent.width - 48, 560)
+        anchors.horizontalCenter: parent.horizontalCenter
+        anchors.top: parent.top
+        anchors.bottom: parent.bottom
         anchors.topMargin: 48
+        anchors.bottomMargin: 24
         spacing: 20
 
         ColumnLayout {
@@ -175,7 +179,7 @@ Item {
         objectName: "surveyAlert"
         title: "Enjoying quillmoss?"
         message: "We'd love to hear your thoughts to make the app even better!"
-        buttons: [{ text: "Give Feedback", role: "" }, { text: "Not Now", role: "cancel" }]
+        buttons: [{ text: "Give Feedback", role: "default" }, { text: "Not Now", role: "cancel" }]
         onButtonClicked: (index, text, role) => {
             if (role !== "cancel") {
                 const url = focusManager.currentSurveyURL.toString()

@@ -14,10 +14,9 @@ FocusScope {
 
     RowLayout {
         id: header
-        anchors.left: parent.left
-        anchors.right: parent.right
+        width: Math.min(parent.width - 40, 560)
+        anchors.horizontalCenter: parent.horizontalCenter
         anchors.top: parent.top
-        anchors.margins: 20
         anchors.topMargin: 24
         spacing: 12
         QRoundButton {
@@ -68,8 +67,8 @@ FocusScope {
 
         ColumnLayout {
             id: content
-            x: 20
-            width: parent.width - 40
+            width: Math.min(parent.width - 40, 560)
+            x: Math.round((parent.width - width) / 2)
             spacing: 12
 
             Group {
