@@ -22,10 +22,13 @@ FocusScope {
         if (url.toString().length > 0) Qt.openUrlExternally(url)
     }
 
-    GradientBackground {
-        anchors.fill: parent
-        radius: 0
+    // Escape steps back a page, then closes the sheet.
+    Keys.onEscapePressed: {
+        if (stack.depth > 1) stack.pop()
+        else closeRequested()
     }
+
+    GradientBackground { anchors.fill: parent }
 
     StackView {
         id: stack

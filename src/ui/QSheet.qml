@@ -4,7 +4,8 @@ import QtQuick.Controls
 // A modal sheet that slides up over the window and shows the screen file
 // `source`. The screen is created when the sheet opens and destroyed when it
 // closes, so each opening starts from the live state. A screen closes its
-// sheet by emitting a `closeRequested()` signal.
+// sheet by emitting a `closeRequested()` signal; Escape closes it too unless
+// the screen takes the key itself.
 Popup {
     id: sheet
     property url source
@@ -40,6 +41,7 @@ Popup {
         focus: true
         active: sheet.visible
         source: sheet.source
+        Keys.onEscapePressed: sheet.close()
         onLoaded: {
             if (item.closeRequested) item.closeRequested.connect(sheet.close)
             item.forceActiveFocus()

@@ -128,8 +128,12 @@ Item {
             mouseClick(findChild(view, "settingsButton"))
             verify(settings.visible)
             compare(settings.screen.objectName, "settingsView")
-            // The settings' own dismiss closes the sheet.
+            // The settings' own dismiss closes the sheet; so does Escape.
             settings.screen.closeRequested()
+            tryCompare(settings, "visible", false)
+            view.home.showSettings()
+            verify(settings.screen.activeFocus)
+            keyClick(Qt.Key_Escape)
             tryCompare(settings, "visible", false)
         }
 

@@ -73,6 +73,19 @@ Item {
             compare(view.stack.depth, 1)
         }
 
+        function test_escapeStepsBackThenAsksToClose() {
+            const view = create(settingsComponent)
+            const spy = createTemporaryObject(spyComponent, root, { target: view, signalName: "closeRequested" })
+            view.forceActiveFocus()
+            child(view, "miscRow").clicked()
+            compare(view.stack.depth, 2)
+            keyClick(Qt.Key_Escape)
+            compare(view.stack.depth, 1)
+            compare(spy.count, 0)
+            keyClick(Qt.Key_Escape)
+            compare(spy.count, 1)
+        }
+
         function test_feedbackAndPrivacyOpenTheirAddresses() {
             testHarness.captureOpenedUrls()
             const view = create(settingsComponent)
