@@ -1,0 +1,22 @@
+#pragma once
+
+#include "platform/BrowserTabPort.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace quillmoss::atspi {
+
+// The browser family an executable belongs to, by its file name
+// ("chromium", "google-chrome", "chrome", "firefox-esr", ...).
+std::optional<BrowserFamily> familyOfExecutable(const QString &fileName);
+
+// The family of a running process of this user, from /proc/<pid>/exe.
+std::optional<BrowserFamily> familyOfProcess(qint64 pid);
+
+// Which families have at least one process of this user running, in one pass
+// over /proc. Bit i is set for family value i.
+unsigned runningFamilies();
+
+} // namespace quillmoss::atspi
