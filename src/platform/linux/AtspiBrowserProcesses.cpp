@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace quillmoss::atspi {
@@ -50,7 +51,7 @@ std::optional<BrowserFamily> familyOfProcess(qint64 pid) {
     return familyOfExecutable(executableName(QByteArray::number(pid).constData()));
 }
 
-unsigned runningFamilies() {
+unsigned runningFamilies(const std::function<bool(qint64 pid)> &accept) {
     unsigned found = 0;
     DIR *proc = ::opendir("/proc");
     if (!proc)
@@ -63,7 +64,8 @@ unsigned runningFamilies() {
         struct stat info;
         if (::fstatat(procFd, entry->d_name, &info, 0) != 0 || info.st_uid != me)
             continue;
-        if (const auto family = familyOfExecutable(executableName(entry->d_name)))
+        const auto family = familyOfExecutable(executableName(entry->d_name));
+        if (family && !(found & (1u << unsigned(*family))) && (!accept || accept(std::atoll(entry->d_name))))
             found |= 1u << unsigned(*family);
     }
     ::closedir(proc);

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace quillmoss::atspi {
@@ -16,7 +17,8 @@ std::optional<BrowserFamily> familyOfExecutable(const QString &fileName);
 std::optional<BrowserFamily> familyOfProcess(qint64 pid);
 
 // Which families have at least one process of this user running, in one pass
-// over /proc. Bit i is set for family value i.
-unsigned runningFamilies();
+// over /proc; `accept` (when set) can rule processes out. Bit i is set for
+// family value i.
+unsigned runningFamilies(const std::function<bool(qint64 pid)> &accept = {});
 
 } // namespace quillmoss::atspi

@@ -39,7 +39,7 @@ bool AtspiBrowserTabs::isRunning(BrowserFamily family) {
         return false;
     // Called for every browser each second: one /proc scan serves them all.
     if (!m_runningScannedAt.isValid() || m_runningScannedAt.elapsed() >= m_options.processCacheMs) {
-        m_runningFamilies = atspi::runningFamilies();
+        m_runningFamilies = atspi::runningFamilies(m_options.processFilter);
         m_runningScannedAt.start();
     }
     return m_runningFamilies & (1u << unsigned(family));

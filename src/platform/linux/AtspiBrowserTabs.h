@@ -21,6 +21,9 @@ class AtspiTabWorker;
 // they run on a worker thread of this adapter; results come back on the main
 // thread. Safari does not exist here: it is never running.
 //
+// A browser counts as running when a process of this user runs its
+// executable (chromium, google-chrome, chrome, firefox, firefox-esr, ...).
+//
 // Reading takes the text of the address field of the browser's active window
 // (else the window that was active last): the field is found by role and
 // place (an editable one-line field inside a toolbar), not by its localised
@@ -38,6 +41,9 @@ public:
         int callTimeoutMs = 800;   // each accessibility call
         int readDeadlineMs = 2500; // a read that takes longer yields no address
         int processCacheMs = 500;  // isRunning() rescans /proc at most this often
+        // Rules browser processes out of isRunning() (unset: all of this
+        // user count); lets a test ignore browsers others run on the machine.
+        std::function<bool(qint64 pid)> processFilter;
     };
 
     explicit AtspiBrowserTabs(QObject *parent = nullptr);
