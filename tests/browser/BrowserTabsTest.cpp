@@ -10,7 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
 
 using namespace quillmoss;
 using namespace quillmoss::test;
@@ -59,6 +63,25 @@ std::optional<bool> closeFrontTab(AtspiBrowserTabs &tabs, BrowserFamily family, 
     if (elapsedMs)
         *elapsedMs = timer.elapsed();
     return closed;
+}
+
+// CPU time (user + system) of a process, in milliseconds.
+double processCpuMs(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) * 1000.0 / double(::sysconf(_SC_CLK_TCK));
+}
+
+double ownCpuMs() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec * 1000.0 + usage.ru_utime.tv_usec / 1000.0 + usage.ru_stime.tv_sec * 1000.0 +
+           usage.ru_stime.tv_usec / 1000.0;
 }
 
 qint64 median(std::vector<qint64> values) {
@@ -123,8 +146,8 @@ protected:
 
     // Reads, two-tab close, last-tab close and the measurements, for one
     // browser whose window shows `first` and then `second` in a new tab.
-    void exerciseFrontTab(AtspiBrowserTabs &tabs, BrowserFamily family, const std::function<void()> &openSecond,
-                          const char *label) {
+    void exerciseFrontTab(AtspiBrowserTabs &tabs, BrowserFamily family, qint64 browserPid,
+                          const std::function<void()> &openSecond, const char *label) {
         ASSERT_TRUE(waitFor([&] { return tabs.isRunning(family); }, kStartTimeoutMs));
         ASSERT_TRUE(waitFor([&] { return addressContains(tabs, family, shown("/first")); }, kStartTimeoutMs))
             << "last read: " << readAddress(tabs, family).address.value_or("<none>").toStdString();
@@ -139,6 +162,30 @@ protected:
             EXPECT_TRUE(read.address->contains(shown("/second")));
             reads.push_back(read.elapsedMs);
         }
+
+        // What one check costs: a /proc scan and a read, on both sides. The
+        // browser's own idle work over as long a time is printed beside it.
+        AtspiBrowserTabs::Options uncached = options();
+        uncached.processCacheMs = 0;
+        AtspiBrowserTabs checker(uncached);
+        constexpr int kChecks = 40;
+        QElapsedTimer span;
+        span.start();
+        const double ownBefore = ownCpuMs();
+        const double browserBefore = processCpuMs(browserPid);
+        for (int i = 0; i < kChecks; ++i) {
+            EXPECT_TRUE(checker.isRunning(family));
+            EXPECT_TRUE(readAddress(checker, family).address.has_value());
+        }
+        const double own = ownCpuMs() - ownBefore;
+        const double browser = processCpuMs(browserPid) - browserBefore;
+        const qint64 busyMs = span.elapsed();
+        const double idleBefore = processCpuMs(browserPid);
+        waitFor([&] { return span.elapsed() >= 2 * busyMs; }, 60000);
+        const double idle = processCpuMs(browserPid) - idleBefore;
+        std::printf("[ measure  ] %s: one check costs %.2f ms CPU here; the browser spent %.2f ms per check "
+                    "(%.2f ms idle over the same time)\n",
+                    label, own / kChecks, browser / kChecks, idle / kChecks);
 
         // Two tabs: the front one goes, the other stays in front.
         qint64 firstCloseMs = 0;
@@ -159,6 +206,16 @@ protected:
         std::printf("[ measure  ] %s: read median %lld ms, close (two tabs) %lld ms, close (last tab) %lld ms\n",
                     label, static_cast<long long>(median(reads)), static_cast<long long>(firstCloseMs),
                     static_cast<long long>(lastCloseMs));
+
+        // A browser that stops answering costs one bounded read; reads come
+        // back once it answers again.
+        ::kill(pid_t(browserPid), SIGSTOP);
+        const ReadResult hung = readAddress(tabs, family);
+        ::kill(pid_t(browserPid), SIGCONT);
+        EXPECT_TRUE(hung.answered);
+        EXPECT_FALSE(hung.address.has_value());
+        EXPECT_LT(hung.elapsedMs, 3000);
+        EXPECT_TRUE(waitFor([&] { return readAddress(tabs, family).address.has_value(); }, 10000));
     }
 
     static DesktopSession *s_desktop;
@@ -183,7 +240,8 @@ TEST_F(BrowserTabsOnDesktop, ChromiumFrontTabIsReadAndClosedWithoutLosingTheBrow
     // A second start with the same profile hands the page to the running
     // browser, which opens it in a new tab, as when a link is opened.
     exerciseFrontTab(
-        tabs, BrowserFamily::Chrome, [&] { startChromium(profile, QStringLiteral("/second")); }, "chromium");
+        tabs, BrowserFamily::Chrome, browser.pid, [&] { startChromium(profile, QStringLiteral("/second")); },
+        "chromium");
 
     s_desktop->processes().end(browser);
     EXPECT_TRUE(waitFor([&] { return !tabs.isRunning(BrowserFamily::Chrome); }, 10000));
@@ -219,7 +277,7 @@ TEST_F(BrowserTabsOnDesktop, FirefoxFrontTabIsReadAndClosedWithoutLosingTheBrows
 
     const auto browser = startFirefox(profile, {url(QStringLiteral("/first"))});
     exerciseFrontTab(
-        tabs, BrowserFamily::Firefox,
+        tabs, BrowserFamily::Firefox, browser.pid,
         [&] { startFirefox(profile, {QStringLiteral("--new-tab"), url(QStringLiteral("/second"))}); }, "firefox");
 
     s_desktop->processes().end(browser);

@@ -283,11 +283,17 @@ QString DesktopSession::start() {
             QStringLiteral("/usr/bin/Xvfb"),
             {QStringLiteral(":%1").arg(candidate), QStringLiteral("-displayfd"), QStringLiteral("1"),
              QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1280x900x24"),
-             QStringLiteral("-nolisten"), QStringLiteral("tcp")},
+             QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+             // Without it the server resets whenever its last client leaves
+             // and refuses connections meanwhile (the probes below are such
+             // clients).
+             QStringLiteral("-noreset")},
             {}, true);
         const QByteArray number = TestProcesses::readLine(xvfb.stdoutFd, 30000).trimmed();
-        if (number == QByteArray::number(candidate))
+        if (number == QByteArray::number(candidate)) {
             m_display = ":" + number;
+            m_xvfbLog = xvfb.logPath;
+        }
         else
             m_processes.end(xvfb);
         ++candidate;
@@ -298,10 +304,12 @@ QString DesktopSession::start() {
     const auto openbox =
         m_processes.start(QStringLiteral("/usr/bin/openbox"), {QStringLiteral("--sm-disable")}, environment());
     if (!waitFor([this] { return XTestKeyboard::isDisplayAvailable(m_display); }, 30000)) {
-        QFile log(openbox.logPath);
+        QFile log(openbox.logPath), xlog(m_xvfbLog);
         log.open(QIODevice::ReadOnly);
-        return QStringLiteral("openbox did not take over display %1: %2")
-            .arg(QString::fromLatin1(m_display), QString::fromLocal8Bit(log.readAll()));
+        xlog.open(QIODevice::ReadOnly);
+        return QStringLiteral("openbox did not take over display %1: %2\nXvfb: %3")
+            .arg(QString::fromLatin1(m_display), QString::fromLocal8Bit(log.readAll()),
+                 QString::fromLocal8Bit(xlog.readAll()));
     }
     return {};
 }

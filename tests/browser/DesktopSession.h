@@ -97,6 +97,7 @@ private:
     QString m_busAddress;
     qint64 m_busPid = 0;
     QByteArray m_display;
+    QString m_xvfbLog;
 };
 
 // Starts a bare session bus (no desktop) and returns its address; the daemon
