@@ -207,8 +207,17 @@ protected:
                     label, static_cast<long long>(median(reads)), static_cast<long long>(firstCloseMs),
                     static_cast<long long>(lastCloseMs));
 
-        // A browser that stops answering costs one bounded read; reads come
-        // back once it answers again.
+        // Reads asked for while one is under way share its answer.
+        std::optional<QString> first, second;
+        int answers = 0;
+        tabs.readFrontTabAddress(family, [&](std::optional<QString> a) { first = a, ++answers; });
+        tabs.readFrontTabAddress(family, [&](std::optional<QString> a) { second = a, ++answers; });
+        EXPECT_TRUE(waitFor([&] { return answers == 2; }, 10000));
+        EXPECT_TRUE(first.has_value());
+        EXPECT_EQ(first, second);
+
+        // A browser that stops answering costs one bounded read (the call
+        // timeout here); reads come back once it answers again.
         ::kill(pid_t(browserPid), SIGSTOP);
         const ReadResult hung = readAddress(tabs, family);
         ::kill(pid_t(browserPid), SIGCONT);
@@ -216,6 +225,24 @@ protected:
         EXPECT_FALSE(hung.address.has_value());
         EXPECT_LT(hung.elapsedMs, 3000);
         EXPECT_TRUE(waitFor([&] { return readAddress(tabs, family).address.has_value(); }, 10000));
+
+        // With calls allowed to wait longer than a read may take, the read's
+        // own deadline answers, and later reads do not queue up behind the
+        // stuck one.
+        AtspiBrowserTabs::Options patient = options();
+        patient.callTimeoutMs = 6000;
+        patient.readDeadlineMs = 300;
+        AtspiBrowserTabs slow(patient);
+        EXPECT_TRUE(waitFor([&] { return readAddress(slow, family).address.has_value(); }, 10000));
+        ::kill(pid_t(browserPid), SIGSTOP);
+        const ReadResult late = readAddress(slow, family);
+        const ReadResult behind = readAddress(slow, family);
+        ::kill(pid_t(browserPid), SIGCONT);
+        EXPECT_FALSE(late.address.has_value());
+        EXPECT_LT(late.elapsedMs, 2000);
+        EXPECT_FALSE(behind.address.has_value());
+        EXPECT_LT(behind.elapsedMs, 200);
+        EXPECT_TRUE(waitFor([&] { return readAddress(slow, family).address.has_value(); }, 15000));
     }
 
     static DesktopSession *s_desktop;
