@@ -26,8 +26,8 @@ const char *familyName(BrowserFamily family) {
 
 constexpr std::uint32_t kControlL = 0xffe3;
 // How long the browser gets to show a tab opened or closed by us.
-constexpr int kNewTabTimeoutMs = 3000;
-constexpr int kTabGoneTimeoutMs = 2000;
+constexpr int kNewTabTimeoutMs = 5000;
+constexpr int kTabGoneTimeoutMs = 5000;
 constexpr int kActivateTimeoutMs = 1500;
 // Ancestors examined when checking that a text field sits in a toolbar.
 constexpr int kMaxToolBarDepth = 10;
@@ -58,12 +58,11 @@ bool AtspiTabWorker::reachable() {
 void AtspiTabWorker::read(quint64 requestId, int family) {
     std::optional<QString> address;
     if (reachable()) {
-        if (const auto window = frontWindow(BrowserFamily(family))) {
-            if (const auto field = addressField(window->frame)) {
-                address = m_client->text(*field);
-                if (!address)
-                    m_addressFields.remove(key(window->frame));
-            }
+        Ref field;
+        if (const auto window = browserWindow(BrowserFamily(family), &field)) {
+            address = m_client->text(field);
+            if (!address)
+                m_addressFields.remove(key(window->frame));
         }
     }
     emit readFinished(requestId, family, address.has_value(), address.value_or(QString()));
@@ -72,7 +71,7 @@ void AtspiTabWorker::read(quint64 requestId, int family) {
 void AtspiTabWorker::close(int family) {
     bool closed = false;
     if (reachable()) {
-        if (const auto window = frontWindow(BrowserFamily(family)))
+        if (const auto window = browserWindow(BrowserFamily(family), nullptr))
             closed = closeWith(*window, BrowserFamily(family));
     }
     if (!closed)
@@ -81,10 +80,10 @@ void AtspiTabWorker::close(int family) {
     emit closeFinished(family, closed);
 }
 
-std::optional<AtspiTabWorker::Window> AtspiTabWorker::frontWindow(BrowserFamily family) {
+QList<AtspiTabWorker::Window> AtspiTabWorker::windowCandidates(BrowserFamily family) {
     const auto apps = m_client->applications();
     if (!apps)
-        return std::nullopt;
+        return {};
 
     // Forget applications that left the bus.
     QSet<QString> present;
@@ -95,12 +94,14 @@ std::optional<AtspiTabWorker::Window> AtspiTabWorker::frontWindow(BrowserFamily 
             ++it;
         } else {
             m_pids.remove(it.key());
-            m_lastActiveFrame.remove(it.key());
+            m_lastBrowserWindow.remove(it.key());
             it = m_families.erase(it);
         }
     }
 
-    std::optional<Window> fallback;
+    // The active window first; then the browser window the user had in front
+    // last (while another application is in front); then any titled one.
+    QList<Window> active, remembered, others;
     for (const Ref &app : *apps) {
         if (!m_families.contains(app.bus)) {
             const auto pid = m_client->processId(app.bus);
@@ -115,30 +116,45 @@ std::optional<AtspiTabWorker::Window> AtspiTabWorker::frontWindow(BrowserFamily 
         const auto frames = m_client->children(app);
         if (!frames)
             continue;
-        const qint64 pid = m_pids.value(app.bus);
-        const Ref remembered = m_lastActiveFrame.value(app.bus);
-        Ref rememberedShowing, firstShowing;
+        const Window base{Ref{}, app.bus, m_pids.value(app.bus)};
         for (const Ref &frame : *frames) {
             const auto states = m_client->states(frame);
             if (!states)
                 continue;
-            if (*states & bit(StateActive)) {
-                m_lastActiveFrame.insert(app.bus, frame);
-                return Window{frame, pid, m_client->name(frame).value_or(QString())};
-            }
-            if (!(*states & bit(StateShowing)))
+            Window window = base;
+            window.frame = frame;
+            if (*states & bit(StateActive))
+                active.append(window);
+            else if (!(*states & bit(StateShowing)))
                 continue;
-            if (frame == remembered)
-                rememberedShowing = frame;
-            // Browsers keep untitled helper frames (popups, hover cards).
-            if (firstShowing.isNull() && !m_client->name(frame).value_or(QString()).isEmpty())
-                firstShowing = frame;
+            else if (frame == m_lastBrowserWindow.value(app.bus))
+                remembered.append(window);
+            else
+                others.append(window);
         }
-        const Ref chosen = rememberedShowing.isNull() ? firstShowing : rememberedShowing;
-        if (!fallback && !chosen.isNull())
-            fallback = Window{chosen, pid, m_client->name(chosen).value_or(QString())};
     }
-    return fallback;
+    for (Window &window : others)
+        window.otherwise = true;
+    return active + remembered + others;
+}
+
+std::optional<AtspiTabWorker::Window> AtspiTabWorker::browserWindow(BrowserFamily family, Ref *field) {
+    // A browser window is one with an address field; the library, settings
+    // or download windows of a browser are skipped.
+    const QList<Window> candidates = windowCandidates(family);
+    for (const Window &window : candidates) {
+        // Browsers keep untitled helper frames (popups, hover cards); only
+        // look into those when there is no better candidate.
+        if (window.otherwise && m_client->name(window.frame).value_or(QString()).isEmpty())
+            continue;
+        if (const auto found = addressField(window.frame)) {
+            m_lastBrowserWindow.insert(window.app, window.frame);
+            if (field)
+                *field = *found;
+            return window;
+        }
+    }
+    return std::nullopt;
 }
 
 bool AtspiTabWorker::insideToolBar(Ref object, const Ref &frame) {
@@ -228,7 +244,8 @@ bool AtspiTabWorker::typeChord(const Window &window, std::uint32_t keysym) {
     XTestKeyboard keyboard(m_displayName);
     if (!keyboard.isUsable())
         return false;
-    const auto target = keyboard.findWindow(window.pid, window.title);
+    // The window's title tells it from the browser's other windows.
+    const auto target = keyboard.findWindow(window.pid, m_client->name(window.frame).value_or(QString()));
     if (!target || !keyboard.activate(*target, kActivateTimeoutMs))
         return false;
     return keyboard.sendChord(kControlL, keysym);

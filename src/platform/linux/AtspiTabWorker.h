@@ -32,15 +32,18 @@ private:
     // The browser window the user sees, as the accessibility tree shows it.
     struct Window {
         Ref frame;
+        QString app; // the application's bus name
         qint64 pid = 0;
-        QString title;
+        bool otherwise = false; // neither active nor used last
     };
     struct TabStrip {
         QList<Ref> tabs;
         Ref selected;
     };
 
-    std::optional<Window> frontWindow(BrowserFamily family);
+    QList<Window> windowCandidates(BrowserFamily family);
+    // The browser window the user sees and, in `field`, its address field.
+    std::optional<Window> browserWindow(BrowserFamily family, Ref *field);
     std::optional<Ref> addressField(const Ref &frame);
     bool insideToolBar(Ref object, const Ref &frame);
     std::optional<TabStrip> tabStrip(const Ref &frame);
@@ -59,9 +62,9 @@ private:
     // Per application bus name: the family (bus names are never reused).
     QHash<QString, std::optional<BrowserFamily>> m_families;
     QHash<QString, qint64> m_pids;
-    // Per application: its most recently active frame, for when the user is
+    // Per application: the browser window used last, for when the user is
     // in another application.
-    QHash<QString, Ref> m_lastActiveFrame;
+    QHash<QString, Ref> m_lastBrowserWindow;
     // Per frame: the address field found last time, checked before reuse.
     QHash<QString, Ref> m_addressFields;
 };
