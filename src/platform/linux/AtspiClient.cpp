@@ -15,26 +15,34 @@ const QString kAccessible = QStringLiteral("org.a11y.atspi.Accessible");
 const QString kRegistry = QStringLiteral("org.a11y.atspi.Registry");
 const QString kRootPath = QStringLiteral("/org/a11y/atspi/accessible/root");
 
+// One object reference, "(so)": bus name and object path.
+Ref readRef(const QDBusArgument &argument) {
+    Ref ref;
+    QDBusObjectPath path;
+    argument.beginStructure();
+    argument >> ref.bus >> path;
+    argument.endStructure();
+    ref.path = path.path();
+    return ref;
+}
+
 QList<Ref> readRefs(const QDBusArgument &argument) {
     QList<Ref> refs;
     argument.beginArray();
-    while (!argument.atEnd()) {
-        Ref ref;
-        QDBusObjectPath path;
-        argument.beginStructure();
-        argument >> ref.bus >> path;
-        argument.endStructure();
-        ref.path = path.path();
-        refs.append(ref);
-    }
+    while (!argument.atEnd())
+        refs.append(readRef(argument));
     argument.endArray();
     return refs;
 }
 
-std::optional<QDBusArgument> firstArgument(const QDBusMessage &reply) {
-    if (reply.arguments().isEmpty() || !reply.arguments().constFirst().canConvert<QDBusArgument>())
+// The reply's first value when it is a container of `signature`.
+std::optional<QDBusArgument> firstArgument(const std::optional<QDBusMessage> &reply, QLatin1String signature) {
+    if (!reply || reply->arguments().isEmpty() || !reply->arguments().constFirst().canConvert<QDBusArgument>())
         return std::nullopt;
-    return reply.arguments().constFirst().value<QDBusArgument>();
+    QDBusArgument argument = reply->arguments().constFirst().value<QDBusArgument>();
+    if (argument.currentSignature() != signature)
+        return std::nullopt;
+    return argument;
 }
 
 // The protocol's bit sets: value v is bit v % 32 of word v / 32.
@@ -145,11 +153,9 @@ std::optional<qint64> AtspiClient::processId(const QString &busName) {
 }
 
 std::optional<QList<Ref>> AtspiClient::children(const Ref &object) {
-    const auto reply = call(object, kAccessible, QStringLiteral("GetChildren"), {});
-    if (!reply)
-        return std::nullopt;
-    const auto argument = firstArgument(*reply);
-    if (!argument || argument->currentSignature() != QLatin1String("a(so)"))
+    const auto argument =
+        firstArgument(call(object, kAccessible, QStringLiteral("GetChildren"), {}), QLatin1String("a(so)"));
+    if (!argument)
         return std::nullopt;
     return readRefs(*argument);
 }
@@ -161,13 +167,7 @@ std::optional<Ref> AtspiClient::parent(const Ref &object) {
     const QDBusArgument argument = value->value<QDBusArgument>();
     if (argument.currentSignature() != QLatin1String("(so)"))
         return std::nullopt;
-    Ref ref;
-    QDBusObjectPath path;
-    argument.beginStructure();
-    argument >> ref.bus >> path;
-    argument.endStructure();
-    ref.path = path.path();
-    return ref;
+    return readRef(argument);
 }
 
 std::optional<unsigned> AtspiClient::role(const Ref &object) {
@@ -178,11 +178,8 @@ std::optional<unsigned> AtspiClient::role(const Ref &object) {
 }
 
 std::optional<quint64> AtspiClient::states(const Ref &object) {
-    const auto reply = call(object, kAccessible, QStringLiteral("GetState"), {});
-    if (!reply)
-        return std::nullopt;
-    const auto argument = firstArgument(*reply);
-    if (!argument || argument->currentSignature() != QLatin1String("au"))
+    const auto argument = firstArgument(call(object, kAccessible, QStringLiteral("GetState"), {}), QLatin1String("au"));
+    if (!argument)
         return std::nullopt;
     const QList<uint> words = qdbus_cast<QList<uint>>(*argument);
     if (words.size() < 2)
@@ -205,11 +202,9 @@ std::optional<QString> AtspiClient::text(const Ref &object) {
 }
 
 std::optional<QStringList> AtspiClient::actionNames(const Ref &object) {
-    const auto reply = call(object, QStringLiteral("org.a11y.atspi.Action"), QStringLiteral("GetActions"), {});
-    if (!reply)
-        return std::nullopt;
-    const auto argument = firstArgument(*reply);
-    if (!argument || argument->currentSignature() != QLatin1String("a(sss)"))
+    const auto argument = firstArgument(
+        call(object, QStringLiteral("org.a11y.atspi.Action"), QStringLiteral("GetActions"), {}), QLatin1String("a(sss)"));
+    if (!argument)
         return std::nullopt;
     QStringList names;
     argument->beginArray();
@@ -242,12 +237,11 @@ std::optional<QList<Ref>> AtspiClient::matches(const Ref &root, const QList<unsi
     rule.endStructure();
     const uint canonicalOrder = 1;
     const bool descend = true;
-    const auto reply = call(root, QStringLiteral("org.a11y.atspi.Collection"), QStringLiteral("GetMatches"),
-                            {QVariant::fromValue(rule), canonicalOrder, count, descend});
-    if (!reply)
-        return std::nullopt;
-    const auto argument = firstArgument(*reply);
-    if (!argument || argument->currentSignature() != QLatin1String("a(so)"))
+    const auto argument = firstArgument(call(root, QStringLiteral("org.a11y.atspi.Collection"),
+                                             QStringLiteral("GetMatches"),
+                                             {QVariant::fromValue(rule), canonicalOrder, count, descend}),
+                                        QLatin1String("a(so)"));
+    if (!argument)
         return std::nullopt;
     return readRefs(*argument);
 }

@@ -20,14 +20,24 @@ struct FreeDeleter {
 };
 template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
 
-// Reads a property of 32-bit items (windows, cardinals); empty when absent.
-std::vector<std::uint32_t> cardinals(xcb_connection_t *c, std::uint32_t window, std::uint32_t property,
-                                     std::uint32_t type) {
+// A window property with items of `format` bits; null when absent or of
+// another format (a window that vanished answers with an error).
+Reply<xcb_get_property_reply_t> propertyReply(xcb_connection_t *c, std::uint32_t window, std::uint32_t property,
+                                              std::uint32_t type, std::uint8_t format) {
     xcb_generic_error_t *error = nullptr;
     Reply<xcb_get_property_reply_t> reply(
         xcb_get_property_reply(c, xcb_get_property(c, 0, window, property, type, 0, 4096), &error));
     std::free(error);
-    if (!reply || reply->format != 32)
+    if (!reply || reply->format != format)
+        return nullptr;
+    return reply;
+}
+
+// Reads a property of 32-bit items (windows, cardinals); empty when absent.
+std::vector<std::uint32_t> cardinals(xcb_connection_t *c, std::uint32_t window, std::uint32_t property,
+                                     std::uint32_t type) {
+    const auto reply = propertyReply(c, window, property, type, 32);
+    if (!reply)
         return {};
     const auto *items = static_cast<const std::uint32_t *>(xcb_get_property_value(reply.get()));
     const int count = xcb_get_property_value_length(reply.get()) / 4;
@@ -35,11 +45,8 @@ std::vector<std::uint32_t> cardinals(xcb_connection_t *c, std::uint32_t window, 
 }
 
 QString utf8Property(xcb_connection_t *c, std::uint32_t window, std::uint32_t property, std::uint32_t type) {
-    xcb_generic_error_t *error = nullptr;
-    Reply<xcb_get_property_reply_t> reply(
-        xcb_get_property_reply(c, xcb_get_property(c, 0, window, property, type, 0, 1024), &error));
-    std::free(error);
-    if (!reply || reply->format != 8)
+    const auto reply = propertyReply(c, window, property, type, 8);
+    if (!reply)
         return {};
     return QString::fromUtf8(static_cast<const char *>(xcb_get_property_value(reply.get())),
                              xcb_get_property_value_length(reply.get()));
