@@ -114,15 +114,16 @@ protected:
     }
     QString shown(const QString &path) const { return QStringLiteral("127.0.0.1:%1%2").arg(s_server->port()).arg(path); }
 
-    TestProcesses::Launch startChromium(const QString &profile, const QString &path) {
+    TestProcesses::Launch startChromium(const QString &profile, const QString &path,
+                                        const QStringList &extra = {}) {
         return s_desktop->processes().start(
             QStringLiteral("/usr/bin/chromium"),
-            {QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
+            QStringList{QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
              QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
              QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
              QStringLiteral("--no-default-browser-check"), QStringLiteral("--password-store=basic"),
-             QStringLiteral("--user-data-dir=") + profile, QStringLiteral("--force-renderer-accessibility"),
-             url(path)},
+             QStringLiteral("--user-data-dir=") + profile, QStringLiteral("--force-renderer-accessibility")} +
+                extra + QStringList{url(path)},
             s_desktop->environment());
     }
 
@@ -259,6 +260,40 @@ TEST_F(BrowserTabsOnDesktop, ChromiumFrontTabIsReadAndClosedWithoutLosingTheBrow
     EXPECT_FALSE(gone.address.has_value());
     EXPECT_LT(gone.elapsedMs, 1000);
     EXPECT_FALSE(tabs.isRunning(BrowserFamily::Safari));
+}
+
+TEST_F(BrowserTabsOnDesktop, ChromiumWithoutAccessibilityIsReadAndClosedThroughItsDevToolsEndpoint) {
+    TestProcesses processes(s_desktop->directory());
+    // The adapter looks at a session without accessibility, so only the
+    // browser's DevTools endpoint can answer.
+    const QString bare = startSessionBus(processes, s_desktop->directory());
+    ASSERT_FALSE(bare.isEmpty());
+    AtspiBrowserTabs::Options o = options();
+    o.sessionBusAddress = bare;
+    AtspiBrowserTabs tabs(o);
+
+    const QString profile = s_desktop->directory() + QStringLiteral("/chromium-devtools");
+    const QStringList debugging{QStringLiteral("--remote-debugging-port=0")};
+    const auto browser = startChromium(profile, QStringLiteral("/first"), debugging);
+    const auto showsExactly = [&](const QString &path) {
+        const ReadResult read = readAddress(tabs, BrowserFamily::Chrome);
+        return read.address == url(path);
+    };
+    ASSERT_TRUE(waitFor([&] { return showsExactly(QStringLiteral("/first")); }, kStartTimeoutMs));
+    startChromium(profile, QStringLiteral("/second"), debugging);
+    ASSERT_TRUE(waitFor([&] { return showsExactly(QStringLiteral("/second")); }, kStartTimeoutMs));
+
+    EXPECT_EQ(closeFrontTab(tabs, BrowserFamily::Chrome, nullptr), std::optional<bool>(true));
+    EXPECT_TRUE(waitFor([&] { return showsExactly(QStringLiteral("/first")); }, 10000));
+    EXPECT_EQ(closeFrontTab(tabs, BrowserFamily::Chrome, nullptr), std::optional<bool>(true));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const ReadResult read = readAddress(tabs, BrowserFamily::Chrome);
+            return read.address && !read.address->contains(QStringLiteral("/first"));
+        },
+        10000));
+    EXPECT_TRUE(tabs.isRunning(BrowserFamily::Chrome));
+    s_desktop->processes().end(browser);
 }
 
 TEST_F(BrowserTabsOnDesktop, FirefoxFrontTabIsReadAndClosedWithoutLosingTheBrowser) {

@@ -1,5 +1,8 @@
 #include "AtspiBrowserProcesses.h"
 
+#include <QFile>
+#include <QStandardPaths>
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,11 +54,10 @@ std::optional<BrowserFamily> familyOfProcess(qint64 pid) {
     return familyOfExecutable(executableName(QByteArray::number(pid).constData()));
 }
 
-unsigned runningFamilies(const std::function<bool(qint64 pid)> &accept) {
-    unsigned found = 0;
+void forEachBrowserProcess(const std::function<bool(qint64, BrowserFamily, const QString &)> &visit) {
     DIR *proc = ::opendir("/proc");
     if (!proc)
-        return 0;
+        return;
     const uid_t me = ::getuid();
     const int procFd = ::dirfd(proc);
     while (dirent *entry = ::readdir(proc)) {
@@ -64,12 +66,54 @@ unsigned runningFamilies(const std::function<bool(qint64 pid)> &accept) {
         struct stat info;
         if (::fstatat(procFd, entry->d_name, &info, 0) != 0 || info.st_uid != me)
             continue;
-        const auto family = familyOfExecutable(executableName(entry->d_name));
-        if (family && !(found & (1u << unsigned(*family))) && (!accept || accept(std::atoll(entry->d_name))))
-            found |= 1u << unsigned(*family);
+        const QString executable = executableName(entry->d_name);
+        const auto family = familyOfExecutable(executable);
+        if (family && !visit(std::atoll(entry->d_name), *family, executable))
+            break;
     }
     ::closedir(proc);
+}
+
+unsigned runningFamilies(const std::function<bool(qint64 pid)> &accept) {
+    unsigned found = 0;
+    forEachBrowserProcess([&](qint64 pid, BrowserFamily family, const QString &) {
+        if (!(found & (1u << unsigned(family))) && (!accept || accept(pid)))
+            found |= 1u << unsigned(family);
+        return true;
+    });
     return found;
+}
+
+QStringList chromeUserDataDirectories(const std::function<bool(qint64 pid)> &accept) {
+    QStringList directories;
+    forEachBrowserProcess([&](qint64 pid, BrowserFamily family, const QString &executable) {
+        if (family != BrowserFamily::Chrome || (accept && !accept(pid)))
+            return true;
+        QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!file.open(QIODevice::ReadOnly))
+            return true;
+        QList<QByteArray> arguments = file.readAll().split('\0');
+        // Chromium rewrites its command line into one space-separated title.
+        if (arguments.size() <= 2 && arguments.constFirst().contains(' '))
+            arguments = arguments.constFirst().split(' ');
+        QString directory;
+        for (const QByteArray &argument : arguments) {
+            // Helper processes (renderers, GPU, ...) share the browser's.
+            if (argument.startsWith("--type="))
+                return true;
+            if (argument.startsWith("--user-data-dir="))
+                directory = QFile::decodeName(argument.mid(16));
+        }
+        if (directory.isEmpty()) {
+            const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+            directory = config + (executable.startsWith(QLatin1String("chromium")) ? QStringLiteral("/chromium")
+                                                                                   : QStringLiteral("/google-chrome"));
+        }
+        if (!directories.contains(directory))
+            directories.append(directory);
+        return true;
+    });
+    return directories;
 }
 
 } // namespace quillmoss::atspi

@@ -3,6 +3,7 @@
 #include "platform/BrowserTabPort.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -20,5 +21,13 @@ std::optional<BrowserFamily> familyOfProcess(qint64 pid);
 // over /proc; `accept` (when set) can rule processes out. Bit i is set for
 // family value i.
 unsigned runningFamilies(const std::function<bool(qint64 pid)> &accept = {});
+
+// Visits every process of this user that runs a browser executable, with its
+// family and executable file name, until `visit` returns false.
+void forEachBrowserProcess(const std::function<bool(qint64 pid, BrowserFamily family, const QString &executable)> &visit);
+
+// The profile folders of the running Chromium-family browsers (their
+// --user-data-dir, else the default folder of that browser).
+QStringList chromeUserDataDirectories(const std::function<bool(qint64 pid)> &accept = {});
 
 } // namespace quillmoss::atspi

@@ -2,6 +2,7 @@
 
 #include "AtspiBrowserProcesses.h"
 #include "AtspiTabWorker.h"
+#include "DevToolsTabs.h"
 
 #include <QTimer>
 
@@ -22,6 +23,7 @@ AtspiBrowserTabs::AtspiBrowserTabs(const Options &options, QObject *parent)
             emit closeFinished(BrowserFamily(family), closed);
         },
         Qt::QueuedConnection);
+    m_devTools = new DevToolsTabs(options.processFilter, options.callTimeoutMs, this);
     m_thread.setObjectName(QStringLiteral("quillmoss-browser-tabs"));
     m_thread.start();
 }
@@ -88,20 +90,39 @@ void AtspiBrowserTabs::expireRead(int family, quint64 requestId) {
 }
 
 void AtspiBrowserTabs::onReadFinished(quint64 requestId, int family, bool found, const QString &address) {
+    if (!found && BrowserFamily(family) == BrowserFamily::Chrome && m_devTools->hasEndpoint()) {
+        m_devTools->readFront([this, requestId, family](std::optional<QString> viaDevTools) {
+            finishRead(requestId, family, viaDevTools, true);
+        });
+        return;
+    }
+    finishRead(requestId, family, found ? std::optional<QString>(address) : std::nullopt, false);
+}
+
+void AtspiBrowserTabs::finishRead(quint64 requestId, int family, const std::optional<QString> &address,
+                                  bool viaDevTools) {
     PendingRead &pending = m_reads[std::size_t(family)];
     if (!pending.active || pending.id != requestId)
         return;
+    if (BrowserFamily(family) == BrowserFamily::Chrome && address)
+        m_chromeReadViaDevTools = viaDevTools;
     auto callbacks = std::move(pending.callbacks);
     pending = PendingRead{};
-    const std::optional<QString> result = found ? std::optional<QString>(address) : std::nullopt;
     for (auto &callback : callbacks)
-        callback(result);
+        callback(address);
 }
 
 void AtspiBrowserTabs::closeFrontTab(BrowserFamily family) {
     if (family == BrowserFamily::Safari || m_closing[std::size_t(family)])
         return;
     m_closing[std::size_t(family)] = true;
+    if (family == BrowserFamily::Chrome && m_chromeReadViaDevTools) {
+        m_devTools->closeFront([this](bool closed) {
+            m_closing[std::size_t(BrowserFamily::Chrome)] = false;
+            emit closeFinished(BrowserFamily::Chrome, closed);
+        });
+        return;
+    }
     QMetaObject::invokeMethod(m_worker, "close", Qt::QueuedConnection, Q_ARG(int, int(family)));
 }
 

@@ -15,6 +15,7 @@ namespace quillmoss {
 namespace atspi {
 class AtspiTabWorker;
 }
+class DevToolsTabs;
 
 // Reads and closes the front tab of Chromium-family browsers and Firefox
 // through the desktop's accessibility bus (AT-SPI2). The bus calls block, so
@@ -28,6 +29,10 @@ class AtspiTabWorker;
 // (else the window that was active last): the field is found by role and
 // place (an editable one-line field inside a toolbar), not by its localised
 // name. Chromium shows the address without its scheme ("example.com/page").
+//
+// A Chromium-family browser whose tree cannot be read (accessibility off, or
+// not exposed) is read through its DevTools endpoint when it has one (started
+// with --remote-debugging-port); its tab is then closed the same way.
 //
 // Closing presses the close button of the current tab in the tab strip; when
 // it is the window's only tab, a new tab is opened first (Ctrl+T typed into
@@ -69,6 +74,7 @@ private:
     };
 
     void onReadFinished(quint64 requestId, int family, bool found, const QString &address);
+    void finishRead(quint64 requestId, int family, const std::optional<QString> &address, bool viaDevTools);
     void expireRead(int family, quint64 requestId);
     void answerLater(Callback done);
 
@@ -78,6 +84,9 @@ private:
     quint64 m_nextRequestId = 0;
     std::array<PendingRead, 3> m_reads;
     std::array<bool, 3> m_closing{};
+    DevToolsTabs *m_devTools = nullptr;
+    // Chrome's last address came from its DevTools endpoint: close it there.
+    bool m_chromeReadViaDevTools = false;
     unsigned m_runningFamilies = 0;
     QElapsedTimer m_runningScannedAt;
 };
