@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <memory>
 
 using namespace quillmoss;
 using namespace quillmoss::test;
@@ -30,16 +31,18 @@ struct ReadResult {
 };
 
 ReadResult readAddress(AtspiBrowserTabs &tabs, BrowserFamily family) {
-    ReadResult result;
+    // Shared, so that an answer later than the wait cannot write to a stack
+    // frame that is gone.
+    auto result = std::make_shared<ReadResult>();
     QElapsedTimer timer;
     timer.start();
-    tabs.readFrontTabAddress(family, [&](std::optional<QString> address) {
-        result.answered = true;
-        result.address = address;
-        result.elapsedMs = timer.elapsed();
+    tabs.readFrontTabAddress(family, [result, timer](std::optional<QString> address) {
+        result->answered = true;
+        result->address = address;
+        result->elapsedMs = timer.elapsed();
     });
-    waitFor([&] { return result.answered; }, 10000);
-    return result;
+    waitFor([&] { return result->answered; }, 10000);
+    return *result;
 }
 
 bool addressContains(AtspiBrowserTabs &tabs, BrowserFamily family, const QString &part) {

@@ -119,12 +119,19 @@ std::optional<QDBusMessage> AtspiClient::call(const Ref &object, const QString &
                                               const QVariantList &arguments) {
     if (!m_bus || object.isNull())
         return std::nullopt;
+    if (m_hung.contains(object.bus)) {
+        m_lastError = QStringLiteral("org.freedesktop.DBus.Error.NoReply");
+        return std::nullopt;
+    }
     QDBusMessage request = QDBusMessage::createMethodCall(object.bus, object.path, interface, method);
     request.setArguments(arguments);
     request.setAutoStartService(false);
     QDBusMessage reply = m_bus->call(request, QDBus::Block, m_timeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage) {
         m_lastError = reply.errorName();
+        if (m_lastError == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+            m_lastError == QLatin1String("org.freedesktop.DBus.Error.Timeout"))
+            m_hung.insert(object.bus);
         return std::nullopt;
     }
     m_lastError.clear();

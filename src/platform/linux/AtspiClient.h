@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -55,6 +56,10 @@ public:
     bool ensureConnected();
     // The error of the last failed call ("" when none failed).
     QString lastError() const { return m_lastError; }
+    // Starts one read or close: an application that let a call time out
+    // during it gets no further calls until the next one, so a hung browser
+    // costs one timeout per operation, not one per call.
+    void beginOperation() { m_hung.clear(); }
 
     // The applications registered on the bus (their root objects).
     std::optional<QList<Ref>> applications();
@@ -87,6 +92,7 @@ private:
     QString m_sessionConnectionName;
     std::optional<QDBusConnection> m_bus;
     QString m_lastError;
+    QSet<QString> m_hung;
 };
 
 } // namespace quillmoss::atspi

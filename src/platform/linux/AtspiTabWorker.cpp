@@ -42,6 +42,7 @@ AtspiTabWorker::~AtspiTabWorker() = default;
 bool AtspiTabWorker::reachable() {
     if (!m_client)
         m_client = std::make_unique<AtspiClient>(m_sessionBusAddress, m_callTimeoutMs);
+    m_client->beginOperation();
     const bool ok = m_client->ensureConnected();
     // Reads run every second: say it once per change, not every time.
     if (!ok && !m_reportedUnreachable) {
