@@ -112,6 +112,13 @@ protected:
         o.processFilter = [](qint64 pid) { return s_desktop->processes().owns(pid); };
         return o;
     }
+    // Options for a session bus of its own (ended with `processes`), where
+    // accessibility was never switched on.
+    AtspiBrowserTabs::Options withoutAccessibility(TestProcesses &processes) const {
+        AtspiBrowserTabs::Options o = options();
+        o.sessionBusAddress = startSessionBus(processes, s_desktop->directory());
+        return o;
+    }
     QString url(const QString &path) const {
         return QStringLiteral("http://127.0.0.1:%1%2").arg(s_server->port()).arg(path);
     }
@@ -266,13 +273,11 @@ TEST_F(BrowserTabsOnDesktop, ChromiumFrontTabIsReadAndClosedWithoutLosingTheBrow
 }
 
 TEST_F(BrowserTabsOnDesktop, ChromiumWithoutAccessibilityIsReadAndClosedThroughItsDevToolsEndpoint) {
-    TestProcesses processes(s_desktop->directory());
     // The adapter looks at a session without accessibility, so only the
     // browser's DevTools endpoint can answer.
-    const QString bare = startSessionBus(processes, s_desktop->directory());
-    ASSERT_FALSE(bare.isEmpty());
-    AtspiBrowserTabs::Options o = options();
-    o.sessionBusAddress = bare;
+    TestProcesses processes(s_desktop->directory());
+    const AtspiBrowserTabs::Options o = withoutAccessibility(processes);
+    ASSERT_FALSE(o.sessionBusAddress.isEmpty());
     AtspiBrowserTabs tabs(o);
 
     const QString profile = s_desktop->directory() + QStringLiteral("/chromium-devtools");
@@ -334,11 +339,8 @@ TEST_F(BrowserTabsOnDesktop, FirefoxFrontTabIsReadAndClosedWithoutLosingTheBrows
 
 TEST_F(BrowserTabsOnDesktop, WithoutAnAccessibilityBusReadsYieldNoAddressAtOnce) {
     TestProcesses processes(s_desktop->directory());
-    // A session bus of its own, where accessibility was never switched on.
-    const QString bare = startSessionBus(processes, s_desktop->directory());
-    ASSERT_FALSE(bare.isEmpty());
-    AtspiBrowserTabs::Options o = options();
-    o.sessionBusAddress = bare;
+    const AtspiBrowserTabs::Options o = withoutAccessibility(processes);
+    ASSERT_FALSE(o.sessionBusAddress.isEmpty());
     AtspiBrowserTabs tabs(o);
     for (BrowserFamily family : {BrowserFamily::Chrome, BrowserFamily::Firefox, BrowserFamily::Safari}) {
         const ReadResult read = readAddress(tabs, family);
