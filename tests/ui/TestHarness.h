@@ -49,6 +49,10 @@ public:
     Q_INVOKABLE bool enforcementOn() const { return m_services->enforcer().isMonitoring(); }
     Q_INVOKABLE QStringList hiddenApps() const { return m_workspace.hidden; }
     QObject *workspaceObject() { return &m_workspace; }
+    // Replaces the engine's blocking selection (stored, as a save would).
+    Q_INVOKABLE void setSelection(const QStringList &apps, const QStringList &sites) {
+        m_services->focus().setSelection(MacActivitySelection{apps, sites});
+    }
 
 private:
     QQmlEngine &m_engine;

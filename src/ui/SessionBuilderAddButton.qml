@@ -1,0 +1,45 @@
+import QtQuick
+import QtQuick.Controls
+
+// An add button of the builder: a click appends a block of the default
+// length, holding it offers the custom lengths.
+Button {
+    id: button
+
+    property color tint: Theme.accentPink
+    property string symbol: "plus"
+
+    implicitHeight: 56
+    font.family: Theme.fontFamily
+    font.pixelSize: 16
+    font.weight: Font.Medium
+
+    contentItem: Item {
+        implicitWidth: label.implicitWidth
+        Row {
+            anchors.centerIn: parent
+            spacing: 8
+            SymbolIcon {
+                anchors.verticalCenter: parent.verticalCenter
+                symbol: button.symbol
+                size: 16
+                color: button.tint
+            }
+            Text {
+                id: label
+                anchors.verticalCenter: parent.verticalCenter
+                text: button.text
+                font: button.font
+                color: "white"
+            }
+        }
+    }
+
+    background: Rectangle {
+        radius: 16
+        color: Qt.rgba(button.tint.r, button.tint.g, button.tint.b, button.down ? 0.32 : 0.16)
+        border.color: Qt.rgba(button.tint.r, button.tint.g, button.tint.b, 0.45)
+        border.width: 1
+        Behavior on color { ColorAnimation { duration: 120 } }
+    }
+}
