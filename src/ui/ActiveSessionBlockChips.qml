@@ -10,6 +10,14 @@ Flow {
 
     spacing: 8
 
+    // The width of all chips on one line, so a host can centre a short row.
+    readonly property real naturalWidth: {
+        let sum = 0
+        for (let i = 0; i < children.length; ++i)
+            if (children[i].objectName === "blockChip") sum += children[i].width + spacing
+        return Math.max(0, sum - spacing)
+    }
+
     Repeater {
         model: chips.blocks
         delegate: Rectangle {

@@ -147,9 +147,10 @@ Item {
                 }
             }
 
+            Item { Layout.fillHeight: true; Layout.minimumHeight: 16 }
+
             RowLayout {
                 Layout.alignment: Qt.AlignHCenter
-                Layout.topMargin: 26
                 spacing: 10
                 SymbolIcon { symbol: "logo"; size: 30; color: Theme.accentPink }
                 Text {
@@ -222,7 +223,8 @@ Item {
 
             ActiveSessionBlockChips {
                 objectName: "blockChips"
-                Layout.fillWidth: true
+                Layout.alignment: Qt.AlignHCenter
+                Layout.preferredWidth: Math.min(content.width, naturalWidth)
                 Layout.topMargin: 28
                 blocks: view.blocks
                 currentIndex: view.currentIndex

@@ -11,15 +11,15 @@ Rectangle {
     property color tint: Theme.accentPink
 
     width: parent ? parent.width : 400
-    height: body.implicitHeight + 36
+    height: body.implicitHeight + 32
     radius: 20
     color: Qt.rgba(1, 1, 1, 0.06)
     border.color: Qt.rgba(1, 1, 1, 0.06)
 
     Row {
-        x: 18
-        y: 18
-        width: card.width - 36
+        x: 16
+        y: 16
+        width: card.width - 32
         spacing: 14
 
         Rectangle {

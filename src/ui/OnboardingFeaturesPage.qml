@@ -6,13 +6,13 @@ OnboardingPage {
 
     signal continueClicked()
 
-    spacing: 14
+    spacing: 12
 
     OnboardingText {
         text: "What's Possible"
-        font.pixelSize: 34
+        font.pixelSize: 32
         font.weight: Font.Bold
-        bottomPadding: 8
+        bottomPadding: 4
     }
     OnboardingFeatureCard {
         symbol: "laptopcomputer.and.iphone"

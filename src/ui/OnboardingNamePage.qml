@@ -31,11 +31,10 @@ OnboardingPage {
         id: nameField
         objectName: "nameField"
         anchors.horizontalCenter: parent.horizontalCenter
-        width: Math.min(parent.width, 360)
+        width: Math.min(parent.width, 320)
         implicitHeight: 54
         leftPadding: 18
         rightPadding: 18
-        horizontalAlignment: Text.AlignHCenter
         text: appSettings.userName
         onTextEdited: appSettings.userName = text
         onAccepted: page.finish()

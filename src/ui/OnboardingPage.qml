@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls
 
 // One page of onboarding: a centred column that scrolls when the window is
 // too short for it.
@@ -13,6 +14,19 @@ Flickable {
     contentHeight: Math.max(height, column.implicitHeight + 64)
     boundsBehavior: Flickable.StopAtBounds
     clip: true
+    ScrollIndicator.vertical: ScrollIndicator {}
+
+    // A fade at the bottom edge while more of the page lies below it.
+    Rectangle {
+        parent: page
+        anchors { left: parent.left; right: parent.right; bottom: parent.bottom }
+        height: 48
+        visible: page.contentY + page.height < page.contentHeight - 1
+        gradient: Gradient {
+            GradientStop { position: 0; color: "transparent" }
+            GradientStop { position: 1; color: Theme.bgGradientEnd }
+        }
+    }
 
     Column {
         id: column

@@ -67,7 +67,7 @@ Item {
 
     Item {
         id: track
-        anchors.fill: parent
+        anchors { left: parent.left; right: parent.right; top: parent.top; bottom: dots.top; bottomMargin: 8 }
         clip: true
         // Leading and trailing swap in right-to-left layouts.
         readonly property real direction: LayoutMirroring.enabled ? -1 : 1
@@ -120,6 +120,7 @@ Item {
 
     // Page dots.
     Row {
+        id: dots
         anchors.horizontalCenter: parent.horizontalCenter
         anchors.bottom: parent.bottom
         anchors.bottomMargin: 18

@@ -9,28 +9,31 @@ Button {
     property color tint: Theme.accentPink
     property string symbol: "plus"
 
-    implicitHeight: 56
+    implicitHeight: 64
     font.family: Theme.fontFamily
-    font.pixelSize: 16
+    font.pixelSize: 15
     font.weight: Font.Medium
 
     contentItem: Item {
         implicitWidth: label.implicitWidth
-        Row {
+        Column {
             anchors.centerIn: parent
-            spacing: 8
+            width: parent.width
+            spacing: 4
             SymbolIcon {
-                anchors.verticalCenter: parent.verticalCenter
+                anchors.horizontalCenter: parent.horizontalCenter
                 symbol: button.symbol
-                size: 16
+                size: 18
                 color: button.tint
             }
             Text {
                 id: label
-                anchors.verticalCenter: parent.verticalCenter
+                width: parent.width
                 text: button.text
                 font: button.font
                 color: "white"
+                horizontalAlignment: Text.AlignHCenter
+                elide: Text.ElideRight
             }
         }
     }

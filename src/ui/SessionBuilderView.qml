@@ -191,13 +191,29 @@ Item {
             }
 
             // Plan
-            Text {
-                text: "Session Blocks"
-                color: Theme.textSecondary
-                font.family: Theme.fontFamily
-                font.pixelSize: 15
-                font.weight: Font.Medium
+            Item {
+                Layout.fillWidth: true
                 Layout.topMargin: 28
+                implicitHeight: blocksTitle.implicitHeight
+                Text {
+                    id: blocksTitle
+                    text: "Session Blocks"
+                    color: Theme.textSecondary
+                    font.family: Theme.fontFamily
+                    font.pixelSize: 15
+                    font.weight: Font.Medium
+                }
+                Text {
+                    objectName: "totalText"
+                    anchors.right: parent.right
+                    anchors.baseline: blocksTitle.baseline
+                    visible: blockModel.count > 0
+                    text: formatter.planMinutesText(builder.totalDuration)
+                    color: Theme.textPrimary
+                    font.family: Theme.fontFamily
+                    font.pixelSize: 15
+                    font.weight: Font.DemiBold
+                }
             }
             Text {
                 text: "Tip: Hold buttons for custom duration"
@@ -246,7 +262,7 @@ Item {
                     id: removeButton
                     objectName: "removeButton"
                     implicitWidth: 56
-                    implicitHeight: 56
+                    implicitHeight: 64
                     enabled: blockModel.count > 0
                     opacity: enabled ? 1 : 0.4
                     onClicked: builder.removeLastBlock()
