@@ -120,31 +120,12 @@ Item {
             height: scroller.contentHeight - 44
             spacing: 0
 
-            RowLayout {
+            SessionHeaderBar {
+                objectName: "sessionHeader"
                 Layout.fillWidth: true
-                Text {
-                    text: "quillmoss"
-                    color: Theme.accentPink
-                    font.family: Theme.fontFamily
-                    font.pixelSize: 20
-                    font.weight: Font.DemiBold
-                    Layout.fillWidth: true
-                }
-                RoundButton {
-                    id: muteButton
-                    objectName: "muteButton"
-                    readonly property string symbol: focusManager.isMuted ? "speaker.slash.fill" : "speaker.wave.2.fill"
-                    implicitWidth: 40
-                    implicitHeight: 40
-                    onClicked: focusManager.isMuted = !focusManager.isMuted
-                    contentItem: Item {
-                        SymbolIcon { anchors.centerIn: parent; symbol: muteButton.symbol; size: 18; color: "white" }
-                    }
-                    background: Rectangle {
-                        radius: 20
-                        color: Qt.rgba(1, 1, 1, muteButton.down ? 0.2 : 0.1)
-                    }
-                }
+                symbol: focusManager.isMuted ? "speaker.slash.fill" : "speaker.wave.2.fill"
+                button.objectName: "muteButton"
+                onButtonClicked: focusManager.isMuted = !focusManager.isMuted
             }
 
             Item { Layout.fillHeight: true; Layout.minimumHeight: 16 }

@@ -119,31 +119,11 @@ Item {
             height: scroller.contentHeight - 44
             spacing: 0
 
-            // Header
-            RowLayout {
+            SessionHeaderBar {
                 Layout.fillWidth: true
-                Text {
-                    text: "quillmoss"
-                    color: Theme.accentPink
-                    font.family: Theme.fontFamily
-                    font.pixelSize: 20
-                    font.weight: Font.DemiBold
-                    Layout.fillWidth: true
-                }
-                RoundButton {
-                    id: dismissButton
-                    objectName: "dismissButton"
-                    implicitWidth: 40
-                    implicitHeight: 40
-                    onClicked: builder.dismiss()
-                    contentItem: Item {
-                        SymbolIcon { anchors.centerIn: parent; symbol: "chevron.down"; size: 18; color: "white" }
-                    }
-                    background: Rectangle {
-                        radius: 20
-                        color: Qt.rgba(1, 1, 1, dismissButton.down ? 0.2 : 0.1)
-                    }
-                }
+                symbol: "chevron.down"
+                button.objectName: "dismissButton"
+                onButtonClicked: builder.dismiss()
             }
 
             Text {
