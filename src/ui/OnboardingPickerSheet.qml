@@ -3,7 +3,7 @@ import QtQuick.Controls
 
 // The app and site picker as a sheet over onboarding. The picker is created
 // afresh each time the sheet opens (so it starts from the saved selection)
-// and asks to be closed with dismissRequested(); Escape closes it too,
+// and asks to be closed with closeRequested(); Escape closes it too,
 // discarding its edits.
 Popup {
     id: sheet

@@ -7,12 +7,12 @@ import QtQuick.Layouts
 //
 // The hosting sheet creates this view when it opens and destroys it when it
 // closes: the draft is saved (and lobby guests are told that setup stopped)
-// on destruction, however the sheet was closed. dismissRequested() asks the
+// on destruction, however the sheet was closed. closeRequested() asks the
 // host to close the sheet.
 Item {
     id: builder
 
-    signal dismissRequested()
+    signal closeRequested()
 
     readonly property int defaultStudySeconds: 1500
     readonly property int defaultBreakSeconds: 300
@@ -72,7 +72,7 @@ Item {
         if (!isSessionStarting) services.sendSetupStatus(false)
     }
 
-    function dismiss() { dismissRequested() }
+    function dismiss() { closeRequested() }
 
     function requestStart() {
         if (!canStart) return

@@ -17,7 +17,7 @@ TestCase {
     }
     Component {
         id: spyComponent
-        SignalSpy { signalName: "dismissRequested" }
+        SignalSpy { signalName: "closeRequested" }
     }
 
     // The fake peers outlive a reset: count setup messages from here on.
