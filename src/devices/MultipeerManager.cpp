@@ -387,9 +387,14 @@ void MultipeerManager::handleSyncStats(const Sender &from, const QJsonObject &m)
     // announced may be reported, or one peer could fill the table with
     // invented devices.
     if (!id || from.deviceId.isEmpty() || *id != from.deviceId) return;
-    const QJsonValue stats = m.value(QLatin1String("lifetimeStats"));
-    if (stats.isString())
-        if (auto decoded = LifetimeStats::decode(stats.toString().toUtf8())) m_statistics.updatePeerStats(*id, *decoded);
+    // The store keeps every device's totals for the run; a stream of new
+    // identities must not make that table grow without end.
+    if (!m_statsReporters.contains(*id)) {
+        if (m_statsReporters.size() >= kMaxStatsReporters) return;
+        m_statsReporters.insert(*id);
+    }
+    if (const auto stats = peer::stringMember(m, QLatin1String("lifetimeStats"), kMaxStatsTextLength))
+        if (auto decoded = LifetimeStats::decode(stats->toUtf8())) m_statistics.updatePeerStats(*id, *decoded);
     const QJsonValue history = m.value(QLatin1String("history"));
     if (history.isString())
         if (auto items = decodeHistory(history.toString().toUtf8())) m_statistics.mergePeerHistory(*items);
@@ -574,7 +579,9 @@ void MultipeerManager::loadTrustedDevices() {
     }
 }
 
-void MultipeerManager::saveTrustedDevices() { m_prefs.setData(kTrustedDevicesKey, encodeTrustedDevices(m_trustedDevices)); }
+void MultipeerManager::saveTrustedDevices() {
+    m_prefs.setData(kTrustedDevicesKey, encodeTrustedDevices(m_trustedDevices));
+}
 
 void MultipeerManager::loadPendingNameUpdates() {
     const auto data = m_prefs.dataValue(kPendingNameUpdatesKey);

@@ -78,6 +78,10 @@ public:
     static constexpr int kMaxTrustedDevices = 100;
     static constexpr int kMaxPins = 256;
     static constexpr int kMaxRefusedPeers = 64;
+    // Devices whose totals are passed to the statistics store in one run,
+    // and the largest totals text taken (a real one is a few hundred bytes).
+    static constexpr int kMaxStatsReporters = 128;
+    static constexpr qsizetype kMaxStatsTextLength = 64 * 1024;
 
     explicit MultipeerManager(Collaborators collaborators, QObject *parent = nullptr);
     ~MultipeerManager() override;
@@ -249,6 +253,7 @@ private:
     // Peers refused for a certificate mismatch, with the id they claimed;
     // ignored for the rest of the run (or until that id is unlinked).
     QHash<PeerHandle, QString> m_refusedPeers;
+    QSet<QString> m_statsReporters;
 };
 
 } // namespace quillmoss

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/PeerTransport.h"
 #include "session/SessionModel.h"
 #include "stats/StatsModel.h"
 
@@ -37,7 +38,7 @@ QString actionName(MessageKind kind);
 inline constexpr qsizetype kMaxIdLength = 256;
 inline constexpr qsizetype kMaxNameLength = 1024;
 inline constexpr qsizetype kMaxSubjectLength = 4096;
-inline constexpr qsizetype kMaxMessageBytes = 1024 * 1024;
+inline constexpr qsizetype kMaxMessageBytes = PeerTransport::kMaxMessageBytes;
 
 // The object of a received message, or nothing when it is too large, not a
 // JSON object, or has no string "action".

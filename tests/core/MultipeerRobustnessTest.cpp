@@ -112,7 +112,7 @@ TEST_F(RobustnessTest, APeerClaimingAPinnedDeviceWithAnotherCertificateIsRefused
     settle();
     const QStringList lines = out.take();
 
-    EXPECT_EQ(lines.filter("Refusing k-impostor: it claims device " + b.id()).size(), 1) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.filter("Refusing k-impostor: it claims device " + b.id()).size(), 1);
     EXPECT_FALSE(a.mp().connectedPeers().contains(impostor->transport.localPeer()));
     EXPECT_EQ(a.mp().deviceIdOf(impostor->transport.localPeer()), std::nullopt);
     EXPECT_TRUE(a.engine().isFocusing());
@@ -189,7 +189,8 @@ TEST_F(RobustnessTest, StrangersCannotMakeTheListsGrowWithoutBound) {
     std::vector<std::unique_ptr<InProcessTransport>> advertisers;
     for (int i = 0; i < MultipeerManager::kMaxPeerMappings + 44; ++i) {
         advertisers.push_back(std::make_unique<InProcessTransport>(network, QStringLiteral("k-adv%1").arg(i), "Adv"));
-        advertisers.back()->startAdvertising(MultipeerManager::kServiceType, {{"deviceId", QStringLiteral("ADV%1").arg(i)}});
+        advertisers.back()->startAdvertising(MultipeerManager::kServiceType,
+                                             {{"deviceId", QStringLiteral("ADV%1").arg(i)}});
     }
     settle();
     const auto mapped = std::count_if(advertisers.begin(), advertisers.end(),
@@ -206,12 +207,20 @@ TEST_F(RobustnessTest, StrangersCannotMakeTheListsGrowWithoutBound) {
         linkers.push_back(rawPeer(QStringLiteral("k-link%1").arg(i)));
         linkers.back()->say(a, peer::handshake(QStringLiteral("L%1").arg(i), "Linker", std::nullopt, false));
     }
+    // Each reports totals in the name it announced.
+    for (int i = 0; i < int(guests.size()); ++i)
+        guests[i]->say(a, peer::syncStats(QStringLiteral("G%1").arg(i), LifetimeStats{}, {}));
+    for (int i = 0; i < int(linkers.size()); ++i)
+        linkers[i]->say(a, peer::syncStats(QStringLiteral("L%1").arg(i), LifetimeStats{}, {}));
     settle();
     EXPECT_EQ(a.mp().guestPeers().size(), MultipeerManager::kMaxGuestPeers);
     EXPECT_EQ(a.mp().trustedDevices().size(), MultipeerManager::kMaxTrustedDevices);
+    clock.advance(0);
+    EXPECT_EQ(a.stats.peerStats().size(), MultipeerManager::kMaxStatsReporters);
     const QStringList lines = out.take();
     EXPECT_EQ(lines.filter("Not adding guest Guest: too many guests connected").size(), 6);
-    EXPECT_EQ(lines.filter(QStringLiteral("already linked to %1 devices").arg(MultipeerManager::kMaxTrustedDevices)).size(), 6);
+    const QString full = QStringLiteral("already linked to %1 devices").arg(MultipeerManager::kMaxTrustedDevices);
+    EXPECT_EQ(lines.filter(full).size(), 6);
 
     // Guests that have left make room for new ones.
     guests.front()->transport.disconnectAll();

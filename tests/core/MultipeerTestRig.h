@@ -81,7 +81,10 @@ public:
     QStringList take() {
         if (m_capturing) {
             m_capturing = false;
-            m_lines = QString::fromStdString(::testing::internal::GetCapturedStdout()).split(u'\n', Qt::SkipEmptyParts);
+            const std::string out = ::testing::internal::GetCapturedStdout();
+            // Assertion messages went to the capture too; give them back.
+            if (::testing::Test::HasFailure()) std::fputs(out.c_str(), stdout);
+            m_lines = QString::fromStdString(out).split(u'\n', Qt::SkipEmptyParts);
         }
         return m_lines;
     }
