@@ -357,7 +357,7 @@ quint64 TlsPeerTransport::addLink(QSslSocket *socket, bool outgoing, Phase phase
 
 void TlsPeerTransport::watchSocket(quint64 id, QSslSocket *socket) {
     connect(socket, &QSslSocket::readyRead, this, [this, id] { onReadable(id); });
-    connect(socket, &QSslSocket::disconnected, this, [this, id] { dropLink(id, QStringLiteral("closed"), false); });
+    connect(socket, &QSslSocket::disconnected, this, [this, id] { dropLink(id, QString(), false); });
     connect(socket, &QSslSocket::errorOccurred, this, [this, id](QAbstractSocket::SocketError error) {
         Link *l = link(id);
         // An orderly close is reported through disconnected() as well.
@@ -369,7 +369,7 @@ void TlsPeerTransport::watchSocket(quint64 id, QSslSocket *socket) {
     connect(socket, &QObject::destroyed, this, [this, id] {
         if (Link *l = link(id)) {
             l->socket = nullptr;
-            dropLink(id, QStringLiteral("closed"), false);
+            dropLink(id, QString(), false);
         }
     });
 }
@@ -430,6 +430,9 @@ void TlsPeerTransport::adoptIncoming(QSslSocket *socket) {
     for (const auto &[id, l] : m_links)
         if (l->socket == socket)
             return;
+    // Small frames go out at once: waiting for more (Nagle) meets the peer's
+    // delayed acknowledgement and costs tens of milliseconds per exchange.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     const quint64 id = addLink(socket, false, Phase::Handshaking, QString());
     Link &l = *link(id);
     l.address = socket->peerAddress().toString();
@@ -591,6 +594,7 @@ void TlsPeerTransport::invite(const PeerHandle &handle, int timeoutMs) {
     l.address = QStringLiteral("%1:%2").arg(endpoint->second.address.toString()).arg(endpoint->second.port);
     p->outgoing = id;
     connect(socket, &QSslSocket::encrypted, this, [this, id] { onOutgoingEncrypted(id); });
+    connect(socket, &QSslSocket::connected, socket, [socket] { socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
     armDeadline(l, kHandshakeTimeoutMs);
     p->inviteTimer->start(timeoutMs > 0 ? timeoutMs : kDefaultInviteTimeoutMs);
     const Endpoint target = endpoint->second;
@@ -798,7 +802,8 @@ void TlsPeerTransport::dropLink(quint64 id, const QString &why, bool peerGone) {
     const bool outgoing = l->outgoing;
     Peer *p = peer(key);
     const bool mattered = p && (p->open == id || p->outgoing == id);
-    if (mattered || phase == Phase::AwaitingInvite)
+    // An orderly close (no reason) is the app's to report, not ours.
+    if (!why.isEmpty() && (mattered || phase == Phase::AwaitingInvite))
         consoleLine(QStringLiteral("Connection %1 %2 ended: %3")
                         .arg(outgoing ? QStringLiteral("to") : QStringLiteral("from"),
                              p ? p->handle.displayName : l->address, why));
