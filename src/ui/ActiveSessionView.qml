@@ -102,7 +102,7 @@ Item {
         function onSessionTimesChanged() { view.refresh(false) }
     }
 
-    SessionBackground {}
+    GradientBackground { anchors.fill: parent }
 
     Flickable {
         id: scroller
@@ -213,7 +213,7 @@ Item {
 
             Item { Layout.fillHeight: true; Layout.minimumHeight: 28 }
 
-            SessionPrimaryButton {
+            QPrimaryButton {
                 objectName: "unlockButton"
                 Layout.fillWidth: true
                 text: "Emergency Unlock"
@@ -226,10 +226,10 @@ Item {
         }
     }
 
-    SessionAlert {
+    QAlert {
         id: unlockAlert
         objectName: "unlockAlert"
         title: "Emergency Unlock"
-        onButtonClicked: text => { if (text === "Unlock") view.unlock() }
+        onButtonClicked: (index, text) => { if (text === "Unlock") view.unlock() }
     }
 }

@@ -5,16 +5,41 @@ import QtQuick.Controls
 ApplicationWindow {
     id: window
     title: "quillmoss"
-    minimumWidth: 400
-    minimumHeight: 750
-    width: 400
-    height: 750
+    // Onboarding lays its pages out for a wider window than the main view.
+    readonly property size mainMinimum: Qt.size(400, 750)
+    readonly property size onboardingMinimum: Qt.size(800, 600)
+    // Set by fitToMode(), so the limits change before the size does.
+    minimumWidth: mainMinimum.width
+    minimumHeight: mainMinimum.height
+    width: mainMinimum.width
+    height: mainMinimum.height
     visible: true
     color: Theme.bgGradientEnd
     font.family: Theme.fontFamily
     font.pixelSize: Theme.bodySize
 
     readonly property bool onboarding: !appSettings.hasCompletedOnboarding
+
+    property bool _widenedForOnboarding: false
+
+    // Brings the window up to the current minimum. When onboarding ends, a
+    // window still at onboarding's width goes back to the main view's; one
+    // the user made wider keeps its size.
+    function fitToMode() {
+        const limit = onboarding ? onboardingMinimum : mainMinimum
+        minimumWidth = limit.width
+        minimumHeight = limit.height
+        if (onboarding) {
+            _widenedForOnboarding = true
+        } else if (_widenedForOnboarding) {
+            _widenedForOnboarding = false
+            if (width <= onboardingMinimum.width) width = mainMinimum.width
+        }
+        width = Math.max(width, limit.width)
+        height = Math.max(height, limit.height)
+    }
+    onOnboardingChanged: fitToMode()
+    Component.onCompleted: fitToMode()
 
     Loader {
         id: onboardingLoader

@@ -30,7 +30,7 @@ OnboardingPage {
         font.pixelSize: 16
     }
     Item { width: 1; height: 32 }
-    SessionPrimaryButton {
+    QPrimaryButton {
         objectName: "selectAppsButton"
         anchors.horizontalCenter: parent.horizontalCenter
         width: Math.min(parent.width, 320)
@@ -54,7 +54,7 @@ OnboardingPage {
         font.pixelSize: 14
     }
     Item { width: 1; height: 32 }
-    SessionPrimaryButton {
+    QPrimaryButton {
         objectName: "distractionsContinueButton"
         anchors.horizontalCenter: parent.horizontalCenter
         width: Math.min(parent.width, 320)

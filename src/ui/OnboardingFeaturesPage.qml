@@ -40,7 +40,7 @@ OnboardingPage {
         font.pixelSize: 16
         topPadding: 4
     }
-    SessionPrimaryButton {
+    QPrimaryButton {
         objectName: "featuresContinueButton"
         anchors.horizontalCenter: parent.horizontalCenter
         width: Math.min(parent.width, 320)

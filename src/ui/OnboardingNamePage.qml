@@ -52,7 +52,7 @@ OnboardingPage {
         }
     }
     Item { width: 1; height: 28 }
-    SessionPrimaryButton {
+    QPrimaryButton {
         objectName: "finishButton"
         anchors.horizontalCenter: parent.horizontalCenter
         width: Math.min(parent.width, 320)

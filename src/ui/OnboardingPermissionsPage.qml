@@ -62,7 +62,7 @@ OnboardingPage {
         font.pixelSize: 17
     }
     Item { width: 1; height: 32 }
-    SessionPrimaryButton {
+    QPrimaryButton {
         objectName: "grantPermissionsButton"
         anchors.horizontalCenter: parent.horizontalCenter
         width: Math.min(parent.width, 320)

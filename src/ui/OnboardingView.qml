@@ -63,7 +63,7 @@ Item {
 
     onCurrentStepChanged: if (currentStep === 4) namePage.nameField.forceActiveFocus()
 
-    SessionBackground {}
+    GradientBackground { anchors.fill: parent }
 
     Item {
         id: track
@@ -138,17 +138,20 @@ Item {
         }
     }
 
-    OnboardingPickerSheet {
+    QSheet {
         id: pickerSheet
         objectName: "pickerSheet"
+        source: "FamilyActivityPickerView.qml"
+        preferredWidth: 700
+        preferredHeight: 600
     }
 
-    SessionAlert {
+    QAlert {
         id: selectionWarning
         objectName: "selectionWarning"
         title: "No Selection Made"
         message: "If you don't select any allowed apps, EVERYTHING except basic system apps (Phone, Maps, etc.) and quillmoss will be blocked during sessions."
         buttons: [{ text: "Cancel", role: "cancel" }, { text: "Continue Anyway", role: "destructive" }]
-        onButtonClicked: text => { if (text === "Continue Anyway") onboarding.advance(4) }
+        onButtonClicked: (index, text) => { if (text === "Continue Anyway") onboarding.advance(4) }
     }
 }

@@ -35,7 +35,7 @@ OnboardingPage {
         font.pixelSize: 18
     }
     Item { width: 1; height: 40 }
-    SessionPrimaryButton {
+    QPrimaryButton {
         objectName: "getStartedButton"
         anchors.horizontalCenter: parent.horizontalCenter
         width: Math.min(parent.width, 320)

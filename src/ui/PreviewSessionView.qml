@@ -6,7 +6,7 @@ import QtQuick.Layouts
 Item {
     id: view
 
-    SessionBackground {}
+    GradientBackground { anchors.fill: parent }
 
     ColumnLayout {
         anchors.centerIn: parent
@@ -45,7 +45,7 @@ Item {
             wrapMode: Text.WordWrap
         }
 
-        SessionPrimaryButton {
+        QPrimaryButton {
             objectName: "exitPreviewButton"
             Layout.alignment: Qt.AlignHCenter
             Layout.topMargin: 36

@@ -6,8 +6,9 @@ import QtQuick.Layouts
 // Each entry of `buttons` is { text, role } with role "cancel" (also chosen
 // by Escape), "default" (also chosen by Return, drawn bold), "destructive"
 // (drawn red) or nothing. Any button closes the alert, then
-// buttonClicked(index, text, role) is emitted. Buttons can be found by
-// objectName "alertButton_" + text.
+// buttonClicked(index, text, role) is emitted. Two short buttons sit side by
+// side; more, or longer labels, are stacked so nothing is cut off. Buttons
+// can be found by objectName "alertButton_" + text.
 Popup {
     id: alert
     property string title
@@ -15,6 +16,8 @@ Popup {
     property var buttons: [{ text: "OK", role: "cancel" }]
 
     signal buttonClicked(int index, string text, string role)
+
+    readonly property bool stacked: buttons.length !== 2 || buttons.some(b => b.text.length > 14)
 
     function indexOfRole(role) {
         for (let i = 0; i < buttons.length; ++i)
@@ -37,6 +40,7 @@ Popup {
     focus: true
     closePolicy: Popup.NoAutoClose
     padding: 0
+    font.family: Theme.fontFamily
 
     Overlay.modal: Rectangle { color: Qt.rgba(0, 0, 0, 0.55) }
 
@@ -68,6 +72,7 @@ Popup {
             spacing: 0
 
             QLabel {
+                objectName: "alertTitle"
                 Layout.fillWidth: true
                 Layout.topMargin: 20
                 Layout.leftMargin: 20
@@ -79,6 +84,7 @@ Popup {
                 wrapMode: Text.Wrap
             }
             QLabel {
+                objectName: "alertMessage"
                 Layout.fillWidth: true
                 Layout.topMargin: 6
                 Layout.leftMargin: 20
@@ -93,10 +99,9 @@ Popup {
             }
             Item { Layout.preferredHeight: 18 }
 
-            // Two buttons side by side, otherwise one under the other.
             GridLayout {
                 Layout.fillWidth: true
-                columns: alert.buttons.length === 2 ? 2 : 1
+                columns: alert.stacked ? 1 : 2
                 columnSpacing: 0
                 rowSpacing: 0
 
@@ -120,7 +125,7 @@ Popup {
                             // Hairlines between the buttons and above them.
                             Rectangle { width: parent.width; height: 1; color: Qt.rgba(1, 1, 1, 0.1) }
                             Rectangle {
-                                visible: alert.buttons.length === 2 && choice.index === 1
+                                visible: !alert.stacked && choice.index === 1
                                 width: 1; height: parent.height
                                 color: Qt.rgba(1, 1, 1, 0.1)
                             }

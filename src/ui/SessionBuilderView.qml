@@ -101,7 +101,7 @@ Item {
     Component.onCompleted: appear()
     Component.onDestruction: disappear()
 
-    SessionBackground {}
+    GradientBackground { anchors.fill: parent }
 
     Flickable {
         id: scroller
@@ -258,7 +258,7 @@ Item {
 
             Item { Layout.fillHeight: true; Layout.minimumHeight: 32 }
 
-            SessionPrimaryButton {
+            QPrimaryButton {
                 id: startButton
                 objectName: "startButton"
                 Layout.fillWidth: true
@@ -296,13 +296,13 @@ Item {
         onChosen: minutes => builder.appendBlock("Break", minutes * 60)
     }
 
-    SessionAlert {
+    QAlert {
         id: firstSessionAlert
         objectName: "firstSessionAlert"
         title: "First Session?"
         message: "Would you like to preview your blocking settings to make sure everything is set up correctly? You can exit preview mode at any time."
         buttons: [{ text: "Preview Blocking First", role: "default" }, { text: "Start Session", role: "default" }]
-        onButtonClicked: text => {
+        onButtonClicked: (index, text) => {
             if (text === "Start Session") builder.start()
             else builder.previewFirst()
         }

@@ -8,7 +8,7 @@ Item {
     readonly property string subject: focusManager.completedSubject
     readonly property real duration: focusManager.completedDuration
 
-    SessionBackground {}
+    GradientBackground { anchors.fill: parent }
 
     ColumnLayout {
         anchors.centerIn: parent
@@ -69,7 +69,7 @@ Item {
             elide: Text.ElideRight
         }
 
-        SessionPrimaryButton {
+        QPrimaryButton {
             objectName: "backHomeButton"
             Layout.alignment: Qt.AlignHCenter
             Layout.topMargin: 40

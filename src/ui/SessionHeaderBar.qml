@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 import QtQuick.Layouts
 
 // The top row of a session screen: the app's name and one round symbol
@@ -12,25 +11,17 @@ RowLayout {
 
     signal buttonClicked()
 
-    Text {
+    QLabel {
         text: "quillmoss"
         color: Theme.accentPink
-        font.family: Theme.fontFamily
         font.pixelSize: 20
         font.weight: Font.DemiBold
         Layout.fillWidth: true
     }
-    RoundButton {
+    QRoundButton {
         id: roundButton
-        implicitWidth: 40
-        implicitHeight: 40
+        symbol: header.symbol
+        symbolSize: 16
         onClicked: header.buttonClicked()
-        contentItem: Item {
-            SymbolIcon { anchors.centerIn: parent; symbol: header.symbol; size: 18; color: "white" }
-        }
-        background: Rectangle {
-            radius: 20
-            color: Qt.rgba(1, 1, 1, roundButton.down ? 0.2 : 0.1)
-        }
     }
 }

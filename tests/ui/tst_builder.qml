@@ -128,7 +128,7 @@ TestCase {
         compare(alert.message, "Would you like to preview your blocking settings to make sure everything is set up correctly? You can exit preview mode at any time.")
         verify(!focusManager.isFocusing)
 
-        mouseClick(findChild(alert.contentItem, "alertButton:Start Session"))
+        mouseClick(findChild(alert.contentItem, "alertButton_Start Session"))
         verify(focusManager.isFocusing)
         verify(!focusManager.isPreviewing)
         compare(focusManager.currentSubject, "  Math ")
@@ -154,7 +154,7 @@ TestCase {
         mouseClick(button(builder, "startButton"))
         const alert = button(builder, "firstSessionAlert")
         tryVerify(() => alert.opened)
-        mouseClick(findChild(alert.contentItem, "alertButton:Preview Blocking First"))
+        mouseClick(findChild(alert.contentItem, "alertButton_Preview Blocking First"))
         verify(focusManager.isPreviewing)
         verify(focusManager.shouldRestoreBuilder)
         verify(appSettings.hasStartedFirstSession)

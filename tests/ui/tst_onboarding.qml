@@ -119,12 +119,12 @@ TestCase {
         tryVerify(() => warning.opened)
         compare(warning.title, "No Selection Made")
         compare(warning.message, "If you don't select any allowed apps, EVERYTHING except basic system apps (Phone, Maps, etc.) and quillmoss will be blocked during sessions.")
-        mouseClick(findChild(warning.contentItem, "alertButton:Cancel"))
+        mouseClick(findChild(warning.contentItem, "alertButton_Cancel"))
         tryVerify(() => !warning.visible)
         compare(view.currentStep, 3)
         mouseClick(control(view, "distractionsContinueButton"))
         tryVerify(() => warning.opened)
-        mouseClick(findChild(warning.contentItem, "alertButton:Continue Anyway"))
+        mouseClick(findChild(warning.contentItem, "alertButton_Continue Anyway"))
         compare(view.currentStep, 4)
     }
 

@@ -108,7 +108,7 @@ TestCase {
         compare(alert.buttons.map(b => b.text + "/" + b.role).join(" "), "Cancel/cancel Unlock/destructive")
 
         // Cancel leaves everything as it was.
-        mouseClick(findChild(alert.contentItem, "alertButton:Cancel"))
+        mouseClick(findChild(alert.contentItem, "alertButton_Cancel"))
         tryVerify(() => !alert.visible)
         verify(focusManager.isFocusing)
         verify(!testHarness.hasPreference("emergency_unlock_timestamp"))
@@ -116,7 +116,7 @@ TestCase {
         mouseClick(findChild(view, "unlockButton"))
         tryVerify(() => alert.opened)
         const usedAt = appClock.nowMs / 1000
-        mouseClick(findChild(alert.contentItem, "alertButton:Unlock"))
+        mouseClick(findChild(alert.contentItem, "alertButton_Unlock"))
         tryVerify(() => !focusManager.isFocusing)
         compare(testHarness.preference("emergency_unlock_timestamp"), usedAt)
         // The history takes the record on the next turn of the queue.
@@ -136,7 +136,7 @@ TestCase {
         compare(alert.message, "You have already used your emergency unlock this week. It will reset on "
                 + formatter.resetDateText(reset) + ".")
         compare(alert.buttons.map(b => b.text + "/" + b.role).join(" "), "OK/cancel")
-        mouseClick(findChild(alert.contentItem, "alertButton:OK"))
+        mouseClick(findChild(alert.contentItem, "alertButton_OK"))
         tryVerify(() => !alert.visible)
         verify(focusManager.isFocusing)
     }
@@ -151,7 +151,7 @@ TestCase {
         unlockManager.useEmergencyUnlock()
         const stored = testHarness.preference("emergency_unlock_timestamp")
         testHarness.advance(1000)
-        mouseClick(findChild(alert.contentItem, "alertButton:Unlock"))
+        mouseClick(findChild(alert.contentItem, "alertButton_Unlock"))
         wait(0)
         verify(focusManager.isFocusing)
         compare(testHarness.preference("emergency_unlock_timestamp"), stored)
