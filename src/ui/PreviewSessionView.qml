@@ -48,6 +48,7 @@ Item {
         QPrimaryButton {
             objectName: "exitPreviewButton"
             Layout.alignment: Qt.AlignHCenter
+            Layout.preferredWidth: Math.min(320, parent.width)
             Layout.topMargin: 36
             text: "Exit Preview"
             onClicked: Qt.callLater(() => focusManager.endSession())

@@ -72,6 +72,7 @@ Item {
         QPrimaryButton {
             objectName: "backHomeButton"
             Layout.alignment: Qt.AlignHCenter
+            Layout.preferredWidth: Math.min(320, parent.width)
             Layout.topMargin: 40
             text: "Back to Home"
             onClicked: focusManager.dismissCompletion()
