@@ -7,7 +7,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QSessionManager>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QWindow>
 
 namespace quillmoss {
@@ -18,10 +18,9 @@ QuitGuard::~QuitGuard() { delete m_alert; }
 
 void QuitGuard::watchWindow(QWindow *window) {
     m_window = window;
+    // Watched as events rather than with a QShortcut: in a widgets
+    // application a shortcut owned by a Qt Quick window never matches.
     window->installEventFilter(this);
-    auto *quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), window);
-    quit->setContext(Qt::ApplicationShortcut);
-    connect(quit, &QShortcut::activated, this, &QuitGuard::requestQuit);
 }
 
 void QuitGuard::watchSessionManager() {
@@ -34,6 +33,13 @@ bool QuitGuard::eventFilter(QObject *watched, QEvent *event) {
         event->ignore();
         requestQuit();
         return true;
+    }
+    if (watched == m_window && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Q && key->modifiers() == Qt::ControlModifier) {
+            requestQuit();
+            return true;
+        }
     }
     return QObject::eventFilter(watched, event);
 }

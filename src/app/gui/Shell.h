@@ -10,7 +10,7 @@
 #include <memory>
 
 class QQmlApplicationEngine;
-class QQuickWindow;
+#include <QQuickWindow>
 
 namespace quillmoss {
 
