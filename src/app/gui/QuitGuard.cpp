@@ -79,6 +79,8 @@ void QuitGuard::refuse() {
                               QStringLiteral("Study Session Active"), QMessageBox::Ok);
     m_alert->setInformativeText(QStringLiteral("You cannot quit quillmoss while a study session is active."));
     m_alert->setObjectName(QStringLiteral("quitGuardAlert"));
+    // Wide enough that the sentence does not wrap into a narrow column.
+    m_alert->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel { min-width: 300px; }"));
     m_alert->setAttribute(Qt::WA_DeleteOnClose);
     m_alert->setWindowModality(Qt::ApplicationModal);
     m_alert->winId();
