@@ -291,6 +291,17 @@ void FocusManager::startGuestSession(std::optional<QDateTime> startTime, std::op
     emit sessionStarted();
 }
 
+void FocusManager::repeatLastSession() {
+    if (m_lastSessionBlocks.isEmpty()) return;
+    // A copy: starting stores the plan as the last plan again.
+    const SessionPlan blocks = m_lastSessionBlocks;
+    startSession(kDefaultSubject, blocks, totalDuration(blocks));
+}
+
+void FocusManager::applySelection(const QStringList &appBundleIDs, const QStringList &webDomains) {
+    setSelection(MacActivitySelection{appBundleIDs, webDomains});
+}
+
 void FocusManager::startPreview() {
     applyBlocking();
     setIsFocusing(true);

@@ -55,6 +55,7 @@ class FocusManager final : public QObject {
                    showSessionCompletedChanged)
     Q_PROPERTY(QString completedSubject READ completedSubject NOTIFY lastCompletedSessionInfoChanged)
     Q_PROPERTY(double completedDuration READ completedDuration NOTIFY lastCompletedSessionInfoChanged)
+    Q_PROPERTY(bool hasCompletionInfo READ hasCompletionInfo NOTIFY lastCompletedSessionInfoChanged)
     Q_PROPERTY(bool showSurveyOnHome READ showSurveyOnHome WRITE setShowSurveyOnHome NOTIFY showSurveyOnHomeChanged)
     Q_PROPERTY(QUrl currentSurveyURL READ currentSurveyUrlOrEmpty NOTIFY currentSurveyURLChanged)
 
@@ -154,6 +155,12 @@ public:
     std::optional<QString> customSubject() const;
     void presentPendingSurvey();
 
+    // The home screen's "repeat last session": the last plan again, under the
+    // default subject, for its full length. Nothing without a last plan.
+    Q_INVOKABLE void repeatLastSession();
+    // The picker's save: both lists as they stand, stored.
+    Q_INVOKABLE void applySelection(const QStringList &appBundleIDs, const QStringList &webDomains);
+
     // Seconds left in the current block (0 when none), for the clock displays.
     double timeRemainingInCurrentBlock() const;
     std::optional<int> currentBlockIndex() const;
@@ -201,6 +208,7 @@ private:
     QStringList blockedSites() const { return m_selection.webDomains; }
     QString completedSubject() const;
     double completedDuration() const;
+    bool hasCompletionInfo() const { return m_lastCompletedSessionInfo.has_value(); }
     QUrl currentSurveyUrlOrEmpty() const { return m_currentSurveyURL.value_or(QUrl()); }
 
     PreferencesStore &m_prefs;

@@ -6,6 +6,7 @@
 #include "support/Fakes.h"
 #include "support/ManualClock.h"
 
+#include <QDesktopServices>
 #include <QQmlContext>
 #include <QQmlEngine>
 
@@ -49,6 +50,28 @@ public:
     Q_INVOKABLE bool enforcementOn() const { return m_services->enforcer().isMonitoring(); }
     Q_INVOKABLE QStringList hiddenApps() const { return m_workspace.hidden; }
     QObject *workspaceObject() { return &m_workspace; }
+    // Starts a session of the default plan (study 25, break 5, study 25 min)
+    // as if started from the builder.
+    Q_INVOKABLE void startDefaultPlan() {
+        const SessionPlan plan = defaultPlan();
+        m_services->focus().startSession(kDefaultSubject, plan, totalDuration(plan));
+    }
+    // Addresses handed to the desktop to open, captured instead of opened
+    // from the first call of this on.
+    Q_INVOKABLE void captureOpenedUrls() {
+        m_openedUrls.clear();
+        m_capturingUrls = true;
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "urlOpened");
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "urlOpened");
+    }
+    Q_INVOKABLE QStringList openedUrls() const { return m_openedUrls; }
+    Q_INVOKABLE void urlOpened(const QUrl &url) { m_openedUrls.append(url.toString()); }
+    ~TestHarness() override {
+        if (m_capturingUrls) {
+            QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+            QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        }
+    }
 
 private:
     QQmlEngine &m_engine;
@@ -63,6 +86,8 @@ private:
     std::unique_ptr<ManualClock> m_clock;
     std::unique_ptr<AppServices> m_services;
     std::unique_ptr<UiContext> m_context;
+    QStringList m_openedUrls;
+    bool m_capturingUrls = false;
 };
 
 

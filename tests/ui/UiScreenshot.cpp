@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QQmlComponent>
+#include <QQmlExpression>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTimer>
@@ -26,8 +27,10 @@ int main(int argc, char **argv) {
     const int width = argc > 4 ? QString(argv[3]).toInt() : 400;
     const int height = argc > 4 ? QString(argv[4]).toInt() : 750;
     if (argc > 5) {
-        QJSValue result = engine.evaluate(QString::fromUtf8(argv[5]));
-        if (result.isError()) std::fprintf(stderr, "js: %s\n", qPrintable(result.toString()));
+        // Evaluated in the root context so the managers are in scope.
+        QQmlExpression expression(engine.rootContext(), nullptr, QString::fromUtf8(argv[5]));
+        expression.evaluate();
+        if (expression.hasError()) std::fprintf(stderr, "js: %s\n", qPrintable(expression.error().toString()));
     }
     QString source = QString::fromLocal8Bit(argv[1]);
     const QUrl url = source.startsWith("qrc:") ? QUrl(source) : QUrl::fromLocalFile(source);
