@@ -115,7 +115,7 @@ int main(int argc, char **argv) {
                 const double elapsed = wall.nsecsElapsed() / 1e9;
                 std::printf("platform                      %s\n", qPrintable(QGuiApplication::platformName()));
                 std::printf("first frame after main()      %.3f s   (target < 1 s)\n", firstFrameSinceMain);
-                std::printf("first frame after process start%.3f s\n", firstFrameSinceStart);
+                std::printf("first frame after start      %.3f s\n", firstFrameSinceStart);
                 std::printf("resident memory after start   %.1f MB  (target < 150 MB)\n", rss);
                 std::printf("CPU while a session runs      %.2f %% of one core over %.1f s  (target < 2 %%)\n",
                             100.0 * cpu / elapsed, elapsed);

@@ -11,6 +11,7 @@
 #include "CanberraSounds.h"
 #include "DBusNotifications.h"
 #include "ScreenSaverInhibitor.h"
+#include "X11Workspace.h"
 #include "platform/Console.h"
 #include "platform/UnavailableWorkspace.h"
 
@@ -49,10 +50,16 @@ bool Shell::start(const QStringList &arguments) {
     m_notifications = std::make_unique<DBusNotifications>(bus);
     m_sounds = std::make_unique<CanberraSounds>();
     m_idleInhibit = std::make_unique<ScreenSaverInhibitor>(bus);
-    m_workspace = std::make_unique<UnavailableWorkspace>();
+    // Other applications' windows can be seen and hidden through an X11
+    // display only (on Wayland: the XWayland ones). The X11 adapter reports
+    // a missing window manager itself, and notices one that starts later.
+    if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+        m_workspace = std::make_unique<X11Workspace>();
+    } else {
+        m_workspace = std::make_unique<UnavailableWorkspace>();
+        consoleLine(QStringLiteral("Windows of other applications cannot be hidden on this desktop (no X11 display)"));
+    }
     m_browsers = std::make_unique<NoBrowserTabs>();
-    if (!m_workspace->isAvailable())
-        consoleLine(QStringLiteral("Windows of other applications cannot be hidden on this desktop"));
 
     // The managers, in start-up order: settings, device identity, statistics
     // (with its start-up), enforcement, the engine (which restores a running
