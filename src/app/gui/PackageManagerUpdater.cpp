@@ -14,11 +14,12 @@ void PackageManagerUpdater::checkForUpdates() {
         return;
     }
     m_dialog = new QMessageBox(QMessageBox::Information, QStringLiteral("Check for Updates"),
-                               QStringLiteral("quillmoss %1").arg(QCoreApplication::applicationVersion()),
+                               QStringLiteral("This is quillmoss %1.").arg(QCoreApplication::applicationVersion()),
                                QMessageBox::Ok);
     m_dialog->setInformativeText(
-        QStringLiteral("quillmoss is updated by your system's package manager together with your other "
-                       "programs, for example with Software Updates or \"sudo apt upgrade\"."));
+        QStringLiteral("On Linux, quillmoss is updated by your system's package manager together with your "
+                       "other programs, for example in Software or with \u201csudo apt upgrade\u201d."));
+    m_dialog->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 320px; }"));
     m_dialog->setObjectName(QStringLiteral("updatesDialog"));
     m_dialog->setAttribute(Qt::WA_DeleteOnClose);
     m_dialog->show();
