@@ -18,8 +18,8 @@ struct StatusDisplay {
 };
 
 // The desktop's status item (a system tray icon on Linux) with its menu
-// "Open quillmoss", "Check for Updates…", "Quit". The item reports the menu
-// choices to the MenuBarManager that drives it.
+// "Open quillmoss", "Check for Updates…", "Quit", whose choices end up in the
+// MenuBarManager's openApp(), checkForUpdates() and quitApp().
 class TrayPort {
 public:
     virtual ~TrayPort() = default;
