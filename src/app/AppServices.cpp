@@ -19,12 +19,23 @@ AppServices::AppServices(PlatformPorts ports, QObject *parent) : QObject(parent)
         m_ports.preferences, m_ports.clock, *m_enforcer, m_ports.notifications, m_ports.sounds, *m_statistics,
         *m_deviceIds, &m_peerRelay});
     m_unlock = std::make_unique<EmergencyUnlockManager>(m_ports.preferences, m_ports.clock, m_peerRelay);
+    // The peer manager needs the engine, the statistics and the unlock; they
+    // reach it through the relay from now on.
+    if (m_ports.peerTransport) {
+        m_multipeer = std::make_unique<MultipeerManager>(MultipeerManager::Collaborators{
+            m_ports.preferences, m_ports.clock, *m_ports.peerTransport, *m_focus, *m_statistics, *m_deviceIds,
+            *m_unlock});
+        m_peerRelay.setTarget(m_multipeer.get());
+    }
     m_statistics->startUp();
 }
 
 AppServices::~AppServices() {
     // Enforcement off before the engine and the ports go away.
     m_enforcer->stopMonitoring();
+    m_peerRelay.setTarget(nullptr);
+    if (MultipeerManager::shared() == m_multipeer.get()) MultipeerManager::setShared(nullptr);
+    m_multipeer.reset();
     if (FocusManager::shared() == m_focus.get()) FocusManager::setShared(nullptr);
     if (AnalyticsManager::shared() == m_statistics.get()) AnalyticsManager::setShared(nullptr);
     if (DeviceIDManager::shared() == m_deviceIds.get()) DeviceIDManager::setShared(nullptr);
@@ -36,6 +47,7 @@ void AppServices::makeShared() {
     AnalyticsManager::setShared(m_statistics.get());
     FocusManager::setShared(m_focus.get());
     EmergencyUnlockManager::setShared(m_unlock.get());
+    if (m_multipeer) MultipeerManager::setShared(m_multipeer.get());
 }
 
 void AppServices::sendSetupStatus(bool isSettingUp) { m_peerRelay.sendSetupStatus(isSettingUp); }

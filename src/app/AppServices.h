@@ -2,6 +2,7 @@
 
 #include "app/AppSettings.h"
 #include "devices/DeviceIDManager.h"
+#include "devices/MultipeerManager.h"
 #include "devices/PeerRelay.h"
 #include "platform/BrowserTabPort.h"
 #include "platform/Clock.h"
@@ -34,6 +35,9 @@ struct PlatformPorts {
     SoundPort &sounds;
     IdleInhibitPort &idleInhibit;
     std::function<QString()> computerName;
+    // Discovery and delivery between installations; without one there are
+    // no linked devices.
+    PeerTransport *peerTransport = nullptr;
 };
 
 // The composition root of the long-lived managers, created in start-up order.
@@ -54,6 +58,8 @@ public:
     FocusManager &focus() { return *m_focus; }
     BlockingEnforcer &enforcer() { return *m_enforcer; }
     EmergencyUnlockManager &unlock() { return *m_unlock; }
+    // The peer manager, when the platform gave a peer transport.
+    MultipeerManager *multipeer() { return m_multipeer.get(); }
     // The engine's and the unlock's way to the peers; the peer manager sets
     // itself as the target when it exists.
     PeerRelay &peers() { return m_peerRelay; }
@@ -72,6 +78,7 @@ private:
     std::unique_ptr<BlockingEnforcer> m_enforcer;
     std::unique_ptr<FocusManager> m_focus;
     std::unique_ptr<EmergencyUnlockManager> m_unlock;
+    std::unique_ptr<MultipeerManager> m_multipeer;
 };
 
 } // namespace quillmoss

@@ -450,6 +450,35 @@ void FocusManager::presentPendingSurvey() {
     });
 }
 
+bool FocusManager::startSessionWithBlocks(const QString &subject, const QVariantList &blocks, double duration) {
+    const auto plan = planFromVariantList(blocks);
+    if (!plan) {
+        consoleLine(QStringLiteral("Refusing to start a session: unreadable plan"));
+        return false;
+    }
+    startSession(subject, *plan, duration < 0 ? totalDuration(*plan) : duration);
+    return true;
+}
+
+bool FocusManager::saveBuilderStateWithBlocks(const QVariantList &blocks, const QString &subject) {
+    const auto plan = planFromVariantList(blocks);
+    if (!plan) {
+        consoleLine(QStringLiteral("Not saving the builder draft: unreadable plan"));
+        return false;
+    }
+    saveBuilderState(*plan, subject);
+    return true;
+}
+
+void FocusManager::dismissCompletion() {
+    setShowSessionCompleted(false);
+    if (m_lastCompletedSessionInfo) {
+        m_lastCompletedSessionInfo.reset();
+        emit lastCompletedSessionInfoChanged();
+    }
+    presentPendingSurvey();
+}
+
 void FocusManager::enterLobby(const QString &hostName, const QString &hostId) { setLobby(true, hostName, hostId); }
 void FocusManager::leaveLobby() { setLobby(false, std::nullopt, std::nullopt); }
 

@@ -142,7 +142,7 @@ public:
     void leaveLobby();
 
     void saveBuilderState(const SessionPlan &blocks, const QString &subject);
-    void loadBuilderState();
+    Q_INVOKABLE void loadBuilderState();
     void saveLastSessionBlocks(const SessionPlan &blocks);
     void loadLastSessionBlocks();
     void loadSelection();
@@ -160,6 +160,15 @@ public:
     Q_INVOKABLE void repeatLastSession();
     // The picker's save: both lists as they stand, stored.
     Q_INVOKABLE void applySelection(const QStringList &appBundleIDs, const QStringList &webDomains);
+    // --- the same operations for the screens, whose plans are lists of
+    // blocks or {type, duration[, id]} maps (see planFromVariantList). An
+    // unreadable plan is refused with a console line and false.
+    // A negative duration means the plan's total.
+    Q_INVOKABLE bool startSessionWithBlocks(const QString &subject, const QVariantList &blocks, double duration = -1);
+    Q_INVOKABLE bool saveBuilderStateWithBlocks(const QVariantList &blocks, const QString &subject);
+    // "Back to Home" on the completion screen: hide it, forget what it
+    // showed, and let a pending survey follow.
+    Q_INVOKABLE void dismissCompletion();
 
     // Seconds left in the current block (0 when none), for the clock displays.
     double timeRemainingInCurrentBlock() const;

@@ -69,6 +69,32 @@ std::optional<SessionPlan> planFromJson(const QJsonValue &value) {
     return plan;
 }
 
+std::optional<SessionPlan> planFromVariantList(const QVariantList &list) {
+    SessionPlan plan;
+    plan.reserve(list.size());
+    for (const QVariant &entry : list) {
+        if (entry.metaType() == QMetaType::fromType<SessionBlock>()) {
+            plan.append(entry.value<SessionBlock>());
+            continue;
+        }
+        if (!entry.canConvert<QVariantMap>()) return std::nullopt;
+        const QVariantMap map = entry.toMap();
+        const auto type = blockTypeFromRawValue(map.value(QStringLiteral("type")).toString());
+        bool isNumber = false;
+        const double duration = map.value(QStringLiteral("duration")).toDouble(&isNumber);
+        if (!type || !isNumber || !std::isfinite(duration) || duration < 0) return std::nullopt;
+        QUuid id = QUuid::createUuid();
+        const QVariant idValue = map.value(QStringLiteral("id"));
+        if (idValue.isValid() && !idValue.toString().isEmpty()) {
+            const auto parsed = uuidFromText(idValue.toString());
+            if (!parsed) return std::nullopt;
+            id = *parsed;
+        }
+        plan.append(SessionBlock{id, *type, duration});
+    }
+    return plan;
+}
+
 QByteArray encodePlan(const SessionPlan &plan) { return QJsonDocument(planToJson(plan)).toJson(QJsonDocument::Compact); }
 
 std::optional<SessionPlan> decodePlan(const QByteArray &json) {

@@ -7,6 +7,7 @@
 #include <QMetaType>
 #include <QString>
 #include <QUuid>
+#include <QVariantList>
 
 #include <optional>
 
@@ -53,6 +54,11 @@ inline const QString kDefaultSubject = QStringLiteral("Study Session");
 SessionPlan defaultPlan();
 
 QJsonArray planToJson(const SessionPlan &plan);
+// A plan handed over by the screens: each entry a SessionBlock, or a map with
+// "type" ("Study"/"Break"), "duration" (finite seconds, not negative) and an
+// optional canonical "id" (a fresh one when absent). One bad entry spoils the
+// whole list, so a half-read plan never starts.
+std::optional<SessionPlan> planFromVariantList(const QVariantList &list);
 std::optional<SessionPlan> planFromJson(const QJsonValue &value);
 QByteArray encodePlan(const SessionPlan &plan);
 std::optional<SessionPlan> decodePlan(const QByteArray &json);

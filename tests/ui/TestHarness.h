@@ -72,6 +72,10 @@ public:
             QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
         }
     }
+    // Replaces the engine's blocking selection (stored, as a save would).
+    Q_INVOKABLE void setSelection(const QStringList &apps, const QStringList &sites) {
+        m_services->focus().setSelection(MacActivitySelection{apps, sites});
+    }
 
 private:
     QQmlEngine &m_engine;
