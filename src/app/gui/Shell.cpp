@@ -11,6 +11,7 @@
 #include "CanberraSounds.h"
 #include "DBusNotifications.h"
 #include "ScreenSaverInhibitor.h"
+#include "AtspiBrowserTabs.h"
 #include "X11Workspace.h"
 #include "platform/Console.h"
 #include "platform/UnavailableWorkspace.h"
@@ -51,15 +52,17 @@ bool Shell::start(const QStringList &arguments) {
     m_sounds = std::make_unique<CanberraSounds>();
     m_idleInhibit = std::make_unique<ScreenSaverInhibitor>(bus);
     // Other applications' windows can be seen and hidden through an X11
-    // display only (on Wayland: the XWayland ones). The X11 adapter reports
-    // a missing window manager itself, and notices one that starts later.
+    // display only (on Wayland: the XWayland ones), and the browsers' tabs
+    // are closed with its help. The adapters report a missing window manager
+    // or accessibility bus themselves, and notice one that comes later.
     if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
         m_workspace = std::make_unique<X11Workspace>();
+        m_browsers = std::make_unique<AtspiBrowserTabs>();
     } else {
         m_workspace = std::make_unique<UnavailableWorkspace>();
+        m_browsers = std::make_unique<NoBrowserTabs>();
         consoleLine(QStringLiteral("Windows of other applications cannot be hidden on this desktop (no X11 display)"));
     }
-    m_browsers = std::make_unique<NoBrowserTabs>();
 
     // The managers, in start-up order: settings, device identity, statistics
     // (with its start-up), enforcement, the engine (which restores a running
@@ -88,6 +91,14 @@ bool Shell::start(const QStringList &arguments) {
     m_quitGuard->watchSessionManager();
     connect(&m_signals, &QuitSignals::quitRequested, m_quitGuard.get(), &QuitGuard::requestQuit);
 
+    // Linked devices, where the platform gave a peer transport: they act on
+    // incoming links, and a connected one may hide the status item.
+    if (MultipeerManager *peers = m_services->multipeer()) {
+        connect(&m_links, &IncomingLinks::linkReceived, peers, &MultipeerManager::handleIncomingLink);
+        connect(peers, &MultipeerManager::connectedPeersChanged, m_menuBar.get(),
+                [this, peers] { m_menuBar->setConnectedPeerCount(peers->connectedPeerCount()); });
+        m_menuBar->setConnectedPeerCount(peers->connectedPeerCount());
+    }
     m_menuBar->setupObservers();
     m_menuBar->startTimer();
     m_menuBar->updateStatusItem();
