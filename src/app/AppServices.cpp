@@ -17,7 +17,7 @@ AppServices::AppServices(PlatformPorts ports, QObject *parent) : QObject(parent)
         [this](const QString &target, const QString &kind) { m_statistics->recordBlockedAttempt(target, kind); });
     m_focus = std::make_unique<FocusManager>(FocusManager::Collaborators{
         m_ports.preferences, m_ports.clock, *m_enforcer, m_ports.notifications, m_ports.sounds, *m_statistics,
-        *m_deviceIds, &m_peerRelay});
+        *m_deviceIds, &m_peerRelay, m_ports.accessibility});
     m_unlock = std::make_unique<EmergencyUnlockManager>(m_ports.preferences, m_ports.clock, m_peerRelay);
     // The peer manager needs the engine, the statistics and the unlock; they
     // reach it through the relay from now on.

@@ -38,6 +38,7 @@ struct PlatformPorts {
     // Discovery and delivery between installations; without one there are
     // no linked devices.
     PeerTransport *peerTransport = nullptr;
+    AccessibilityPort *accessibility = nullptr;
 };
 
 // The composition root of the long-lived managers, created in start-up order.

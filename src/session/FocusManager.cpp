@@ -34,7 +34,11 @@ void FocusManager::setShared(FocusManager *instance) { g_shared = instance; }
 FocusManager::FocusManager(Collaborators c, QObject *parent)
     : QObject(parent), m_prefs(c.preferences), m_clock(c.clock), m_enforcement(c.enforcement),
       m_notifications(c.notifications), m_sounds(c.sounds), m_statistics(c.statistics), m_deviceIds(c.deviceIds),
-      m_peers(c.peers ? c.peers : &m_noPeers) {
+      m_peers(c.peers ? c.peers : &m_noPeers), m_accessibility(c.accessibility) {
+    if (m_accessibility) {
+        m_isAuthorized = m_accessibility->isAuthorized();
+        connect(m_accessibility, &AccessibilityPort::authorizedChanged, this, &FocusManager::setIsAuthorized);
+    }
     // 1. Settings.
     m_isMuted = m_prefs.optionalBool(kIsMutedKey).value_or(true);
     m_notificationsEnabled = m_prefs.optionalBool(kNotificationsKey).value_or(false);
@@ -505,6 +509,19 @@ void FocusManager::sendSessionNotification(const QString &title, const QString &
         if (status != NotificationAuthorization::Authorized && status != NotificationAuthorization::Provisional)
             return;
         self->m_notifications.post(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), title, body);
+    });
+}
+
+void FocusManager::requestAccessibilityPermission() {
+    if (!m_accessibility) {
+        postToMainQueue(this, [this] { emit accessibilityPermissionAnswered(false); });
+        return;
+    }
+    QPointer<FocusManager> self(this);
+    m_accessibility->requestAccess([self](bool authorized) {
+        if (!self) return;
+        self->setIsAuthorized(authorized);
+        emit self->accessibilityPermissionAnswered(authorized);
     });
 }
 

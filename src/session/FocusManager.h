@@ -1,6 +1,7 @@
 #pragma once
 
 #include "devices/PeerPort.h"
+#include "platform/AccessibilityPort.h"
 #include "platform/Clock.h"
 #include "platform/NotificationPort.h"
 #include "platform/PreferencesStore.h"
@@ -69,6 +70,8 @@ public:
         AnalyticsManager &statistics;
         DeviceIDManager &deviceIds;
         PeerPort *peers = nullptr; // none until linked devices exist
+        // Whether tabs may be read; absent where the desktop offers no such switch.
+        AccessibilityPort *accessibility = nullptr;
     };
 
     static inline const QString kSelectionKey = QStringLiteral("FocusSelection");
@@ -154,6 +157,10 @@ public:
     void sendSessionNotification(const QString &title, const QString &body);
     std::optional<QString> customSubject() const;
     void presentPendingSurvey();
+    // Asks the desktop for the access that reading tabs needs; the answer is
+    // published as isAuthorized and announced by accessibilityPermissionAnswered
+    // (always, also when nothing changed or no switch exists).
+    Q_INVOKABLE void requestAccessibilityPermission();
 
     // The home screen's "repeat last session": the last plan again, under the
     // default subject, for its full length. Nothing without a last plan.
@@ -196,6 +203,7 @@ signals:
     // A session started here, as a guest, or a preview began; and ended.
     void sessionStarted();
     void sessionEnded();
+    void accessibilityPermissionAnswered(bool authorized);
 
 private:
     void setIsFocusing(bool v);
@@ -229,6 +237,7 @@ private:
     DeviceIDManager &m_deviceIds;
     PeerPort *m_peers;
     NoPeers m_noPeers;
+    AccessibilityPort *m_accessibility;
 
     bool m_isAuthorized = false;
     bool m_isFocusing = false;

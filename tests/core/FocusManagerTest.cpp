@@ -356,3 +356,42 @@ TEST_F(RestoreTest, UnreadableRecordIsLeftInPlace) {
     EXPECT_FALSE(engine.isFocusing());
     EXPECT_EQ(prefs->value(FocusManager::kCurrentSessionKey), before);
 }
+
+TEST(EngineAccessibility, RequestPublishesTheAnswerEveryTime) {
+    PreferencesStore prefs;
+    ManualClock clock;
+    FakeAccessibility accessibility;
+    Rig rig(prefs, clock);
+    rig.engine = std::make_unique<FocusManager>(FocusManager::Collaborators{
+        prefs, clock, rig.enforcement, rig.notifications, rig.sounds, rig.stats, rig.deviceIds, &rig.peers,
+        &accessibility});
+    FocusManager &engine = *rig.engine;
+    QSignalSpy answered(&engine, &FocusManager::accessibilityPermissionAnswered);
+    accessibility.grant = false;
+    engine.requestAccessibilityPermission();
+    EXPECT_EQ(answered.count(), 0); // never inside the call
+    ManualClock::drainMainQueue();
+    ASSERT_EQ(answered.count(), 1);
+    EXPECT_FALSE(answered[0][0].toBool());
+    EXPECT_FALSE(engine.isAuthorized());
+
+    accessibility.grant = true;
+    engine.requestAccessibilityPermission();
+    ManualClock::drainMainQueue();
+    EXPECT_TRUE(engine.isAuthorized());
+    engine.requestAccessibilityPermission(); // unchanged answer is announced too
+    ManualClock::drainMainQueue();
+    EXPECT_EQ(answered.count(), 3);
+}
+
+TEST(EngineAccessibility, WithoutASwitchTheAnswerIsNo) {
+    PreferencesStore prefs;
+    ManualClock clock;
+    Rig rig(prefs, clock);
+    FocusManager &engine = rig.make();
+    QSignalSpy answered(&engine, &FocusManager::accessibilityPermissionAnswered);
+    engine.requestAccessibilityPermission();
+    ManualClock::drainMainQueue();
+    ASSERT_EQ(answered.count(), 1);
+    EXPECT_FALSE(engine.isAuthorized());
+}

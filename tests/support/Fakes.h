@@ -172,3 +172,29 @@ public:
 };
 
 } // namespace quillmoss::test
+
+#include "platform/AccessibilityPort.h"
+
+namespace quillmoss::test {
+
+class FakeAccessibility final : public AccessibilityPort {
+public:
+    bool authorized = false;
+    bool grant = true;
+    int requests = 0;
+    void requestAccess(std::function<void(bool)> done) override {
+        ++requests;
+        postToMainQueue(this, [this, done] {
+            if (authorized != grant) {
+                authorized = grant;
+                emit authorizedChanged(authorized);
+            }
+            if (done) done(authorized);
+        });
+    }
+    void refresh() override {}
+    bool isAuthorized() const override { return authorized; }
+    bool isWindowControlAvailable() const override { return true; }
+};
+
+} // namespace quillmoss::test
