@@ -11,6 +11,7 @@
 #include "CanberraSounds.h"
 #include "DBusNotifications.h"
 #include "ScreenSaverInhibitor.h"
+#include "AccessibilitySwitch.h"
 #include "AtspiBrowserTabs.h"
 #include "X11Workspace.h"
 #include "platform/Console.h"
@@ -51,6 +52,8 @@ bool Shell::start(const QStringList &arguments) {
     m_notifications = std::make_unique<DBusNotifications>(bus);
     m_sounds = std::make_unique<CanberraSounds>();
     m_idleInhibit = std::make_unique<ScreenSaverInhibitor>(bus);
+    // The desktop's accessibility switch: the access onboarding asks for.
+    m_accessibility = std::make_unique<AccessibilitySwitch>();
     // Other applications' windows can be seen and hidden through an X11
     // display only (on Wayland: the XWayland ones), and the browsers' tabs
     // are closed with its help. The adapters report a missing window manager
@@ -69,7 +72,8 @@ bool Shell::start(const QStringList &arguments) {
     // session), the emergency unlock.
     m_services = std::make_unique<AppServices>(PlatformPorts{SystemClock::instance(), *m_preferences,
                                                              m_groupPreferences.get(), *m_workspace, *m_browsers,
-                                                             *m_notifications, *m_sounds, *m_idleInhibit, {}});
+                                                             *m_notifications, *m_sounds, *m_idleInhibit, {},
+                                                             nullptr, m_accessibility.get()});
     m_services->makeShared();
     FocusManager &focus = m_services->focus();
 

@@ -3,6 +3,7 @@
 #include "app/AppServices.h"
 #include "app/IncomingLinks.h"
 #include "app/MenuBarManager.h"
+#include "platform/AccessibilityPort.h"
 
 #include <QObject>
 #include <QPointer>
@@ -56,6 +57,7 @@ private:
     std::unique_ptr<NotificationPort> m_notifications;
     std::unique_ptr<SoundPort> m_sounds;
     std::unique_ptr<IdleInhibitPort> m_idleInhibit;
+    std::unique_ptr<AccessibilityPort> m_accessibility;
     std::unique_ptr<AppServices> m_services;
     std::unique_ptr<SystemTray> m_tray;
     std::unique_ptr<PackageManagerUpdater> m_updater;
