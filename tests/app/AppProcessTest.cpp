@@ -39,6 +39,8 @@ struct Sandbox {
         env.insert("XDG_CONFIG_HOME", dir.path() + "/config");
         env.insert("XDG_RUNTIME_DIR", runtimeDir());
         env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+        // Never advertise on the machine's network from a test.
+        env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent");
         env.remove("DISPLAY");
         env.remove("WAYLAND_DISPLAY");
         return env;

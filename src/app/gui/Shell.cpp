@@ -13,7 +13,10 @@
 #include "ScreenSaverInhibitor.h"
 #include "AccessibilitySwitch.h"
 #include "AtspiBrowserTabs.h"
+#include "PeerIdentity.h"
+#include "TlsPeerTransport.h"
 #include "X11Workspace.h"
+#include "devices/ComputerName.h"
 #include "platform/Console.h"
 #include "platform/UnavailableWorkspace.h"
 
@@ -67,13 +70,22 @@ bool Shell::start(const QStringList &arguments) {
         consoleLine(QStringLiteral("Windows of other applications cannot be hidden on this desktop (no X11 display)"));
     }
 
+    // Linked devices find each other through avahi-daemon and talk over TLS.
+    // The identity (key, certificate, the display name it was made with) is
+    // kept under "MultipeerPeerID"; without a system bus the transport says so
+    // once and keeps trying in the background.
+    const QString computerName = systemComputerName();
+    m_transport = std::make_unique<TlsPeerTransport>(
+        PeerIdentity::restore(*m_preferences, computerName.isEmpty() ? QStringLiteral("Mac") : computerName),
+        SystemClock::instance());
+
     // The managers, in start-up order: settings, device identity, statistics
     // (with its start-up), enforcement, the engine (which restores a running
     // session), the emergency unlock.
     m_services = std::make_unique<AppServices>(PlatformPorts{SystemClock::instance(), *m_preferences,
                                                              m_groupPreferences.get(), *m_workspace, *m_browsers,
                                                              *m_notifications, *m_sounds, *m_idleInhibit, {},
-                                                             nullptr, m_accessibility.get()});
+                                                             m_transport.get(), m_accessibility.get()});
     m_services->makeShared();
     FocusManager &focus = m_services->focus();
 

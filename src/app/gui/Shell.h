@@ -58,6 +58,7 @@ private:
     std::unique_ptr<SoundPort> m_sounds;
     std::unique_ptr<IdleInhibitPort> m_idleInhibit;
     std::unique_ptr<AccessibilityPort> m_accessibility;
+    std::unique_ptr<PeerTransport> m_transport;
     std::unique_ptr<AppServices> m_services;
     std::unique_ptr<SystemTray> m_tray;
     std::unique_ptr<PackageManagerUpdater> m_updater;
