@@ -60,7 +60,6 @@ bool LabProcess::start(const QString &netnsPath, bool privateRun, const QString 
         env.insert(entry.left(eq), entry.mid(eq + 1));
     }
     m_process->setProcessEnvironment(env);
-    m_process->setProcessChannelMode(QProcess::SeparateChannels);
     m_process->start(program, args);
     const bool started = m_process->waitForStarted(10000);
     ::close(netns);
