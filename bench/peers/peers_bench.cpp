@@ -30,7 +30,7 @@ double percentile(std::vector<double> v, double p) {
 }
 
 void report(const char *what, const std::vector<double> &ms) {
-    std::printf("%-44s n=%-3zu median %7.1f ms  p95 %7.1f ms  max %7.1f ms\n", what, ms.size(), percentile(ms, 0.5),
+    std::printf("%-46s n=%-3zu median %7.1f ms  p95 %7.1f ms  max %7.1f ms\n", what, ms.size(), percentile(ms, 0.5),
                 percentile(ms, 0.95), ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()));
 }
 
@@ -151,7 +151,7 @@ int main(int argc, char **argv) {
     report("stop on A -> stopped on B", stopMs);
     report("round trip: A start, B stop, A stopped", roundTripMs);
     report("link opened -> both linked (TLS + handshakes)", linkMs);
-    std::printf("%-44s %lld KiB -> %lld KiB with %d more peers: %.1f KiB per peer\n", "resident memory of A",
+    std::printf("%-46s %lld KiB -> %lld KiB with %d more peers: %.1f KiB per peer\n", "resident memory of A",
                 (long long)rssBefore, (long long)rssAfter, extraPeers, double(rssAfter - rssBefore) / extraPeers);
     for (auto &n : others) n->quit();
     return 0;
