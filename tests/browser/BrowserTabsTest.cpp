@@ -41,7 +41,7 @@ ReadResult readAddress(AtspiBrowserTabs &tabs, BrowserFamily family) {
         result->address = address;
         result->elapsedMs = timer.elapsed();
     });
-    waitFor([&] { return result->answered; }, 10000);
+    waitFor([&] { return result->answered; }, 30000);
     return *result;
 }
 
@@ -92,7 +92,7 @@ protected:
         AccessibilitySwitch access({s_desktop->busAddress(), s_desktop->display(), 5000});
         std::optional<bool> granted;
         access.requestAccess([&](bool authorized) { granted = authorized; });
-        if (!waitFor([&] { return granted.has_value(); }, 15000) || !*granted)
+        if (!waitFor([&] { return granted.has_value(); }, 30000) || !*granted)
             s_startError = QStringLiteral("accessibility could not be switched on");
         s_server = new TinyHttpServer;
     }
@@ -184,7 +184,7 @@ protected:
         // Two tabs: the front one goes, the other stays in front.
         qint64 firstCloseMs = 0;
         EXPECT_EQ(closeFrontTab(tabs, family, &firstCloseMs), std::optional<bool>(true));
-        EXPECT_TRUE(waitFor([&] { return addressContains(tabs, family, shown("/first")); }, 10000));
+        EXPECT_TRUE(waitFor([&] { return addressContains(tabs, family, shown("/first")); }, 30000));
 
         // The last tab: the window survives with a fresh tab.
         qint64 lastCloseMs = 0;
@@ -206,7 +206,7 @@ protected:
         int answers = 0;
         tabs.readFrontTabAddress(family, [&](std::optional<QString> a) { first = a, ++answers; });
         tabs.readFrontTabAddress(family, [&](std::optional<QString> a) { second = a, ++answers; });
-        EXPECT_TRUE(waitFor([&] { return answers == 2; }, 10000));
+        EXPECT_TRUE(waitFor([&] { return answers == 2; }, 30000));
         EXPECT_TRUE(first.has_value());
         EXPECT_EQ(first, second);
 
@@ -218,7 +218,7 @@ protected:
         EXPECT_TRUE(hung.answered);
         EXPECT_FALSE(hung.address.has_value());
         EXPECT_LT(hung.elapsedMs, 3000);
-        EXPECT_TRUE(waitFor([&] { return readAddress(tabs, family).address.has_value(); }, 10000));
+        EXPECT_TRUE(waitFor([&] { return readAddress(tabs, family).address.has_value(); }, 30000));
 
         // With calls allowed to wait longer than a read may take, the read's
         // own deadline answers, and later reads do not queue up behind the
@@ -227,7 +227,7 @@ protected:
         patient.callTimeoutMs = 6000;
         patient.readDeadlineMs = 300;
         AtspiBrowserTabs slow(patient);
-        EXPECT_TRUE(waitFor([&] { return readAddress(slow, family).address.has_value(); }, 10000));
+        EXPECT_TRUE(waitFor([&] { return readAddress(slow, family).address.has_value(); }, 30000));
         ::kill(pid_t(browserPid), SIGSTOP);
         const ReadResult late = readAddress(slow, family);
         const ReadResult behind = readAddress(slow, family);
@@ -236,7 +236,7 @@ protected:
         EXPECT_LT(late.elapsedMs, 2000);
         EXPECT_FALSE(behind.address.has_value());
         EXPECT_LT(behind.elapsedMs, 1000);
-        EXPECT_TRUE(waitFor([&] { return readAddress(slow, family).address.has_value(); }, 15000));
+        EXPECT_TRUE(waitFor([&] { return readAddress(slow, family).address.has_value(); }, 30000));
     }
 
     static DesktopSession *s_desktop;
@@ -265,7 +265,7 @@ TEST_F(BrowserTabsOnDesktop, ChromiumFrontTabIsReadAndClosedWithoutLosingTheBrow
         "chromium");
 
     s_desktop->processes().end(browser);
-    EXPECT_TRUE(waitFor([&] { return !tabs.isRunning(BrowserFamily::Chrome); }, 10000));
+    EXPECT_TRUE(waitFor([&] { return !tabs.isRunning(BrowserFamily::Chrome); }, 30000));
     const ReadResult gone = readAddress(tabs, BrowserFamily::Chrome);
     EXPECT_FALSE(gone.address.has_value());
     EXPECT_LT(gone.elapsedMs, 1000);
@@ -292,7 +292,7 @@ TEST_F(BrowserTabsOnDesktop, ChromiumWithoutAccessibilityIsReadAndClosedThroughI
     ASSERT_TRUE(waitFor([&] { return showsExactly(QStringLiteral("/second")); }, kStartTimeoutMs));
 
     EXPECT_EQ(closeFrontTab(tabs, BrowserFamily::Chrome, nullptr), std::optional<bool>(true));
-    EXPECT_TRUE(waitFor([&] { return showsExactly(QStringLiteral("/first")); }, 10000));
+    EXPECT_TRUE(waitFor([&] { return showsExactly(QStringLiteral("/first")); }, 30000));
     EXPECT_EQ(closeFrontTab(tabs, BrowserFamily::Chrome, nullptr), std::optional<bool>(true));
     EXPECT_TRUE(waitFor(
         [&] {
@@ -334,7 +334,7 @@ TEST_F(BrowserTabsOnDesktop, FirefoxFrontTabIsReadAndClosedWithoutLosingTheBrows
         [&] { startFirefox(profile, {QStringLiteral("--new-tab"), url(QStringLiteral("/second"))}); }, "firefox");
 
     s_desktop->processes().end(browser);
-    EXPECT_TRUE(waitFor([&] { return !tabs.isRunning(BrowserFamily::Firefox); }, 10000));
+    EXPECT_TRUE(waitFor([&] { return !tabs.isRunning(BrowserFamily::Firefox); }, 30000));
 }
 
 TEST_F(BrowserTabsOnDesktop, WithoutAnAccessibilityBusReadsYieldNoAddressAtOnce) {
