@@ -110,7 +110,9 @@ bool Shell::start(const QStringList &arguments) {
     // Linked devices, where the platform gave a peer transport: they act on
     // incoming links, and a connected one may hide the status item.
     if (MultipeerManager *peers = m_services->multipeer()) {
-        connect(&m_links, &IncomingLinks::linkReceived, peers, &MultipeerManager::handleIncomingLink);
+        connect(&m_links, &IncomingLinks::linkReceived, peers, [peers](const QString &link) {
+            if (!peers->handleIncomingLink(link)) consoleLine(QStringLiteral("Link ignored, not a code this device can use"));
+        });
         connect(peers, &MultipeerManager::connectedPeersChanged, m_menuBar.get(),
                 [this, peers] { m_menuBar->setConnectedPeerCount(peers->connectedPeerCount()); });
         m_menuBar->setConnectedPeerCount(peers->connectedPeerCount());
