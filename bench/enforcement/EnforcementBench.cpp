@@ -121,11 +121,7 @@ int main(int argc, char **argv) {
         desktop.environment());
 
     X11Workspace workspace(QString::fromLatin1(desktop.display()), nullptr);
-    AtspiBrowserTabs::Options options;
-    options.sessionBusAddress = desktop.busAddress();
-    options.displayName = desktop.display();
-    options.processFilter = [&desktop](qint64 pid) { return desktop.processes().owns(pid); };
-    AtspiBrowserTabs realTabs(options);
+    AtspiBrowserTabs realTabs(browserTabOptions(desktop));
     CountedTabs tabs(realTabs);
     const QString busName = QStringLiteral("enforcement-bench");
     DBusNotifications notifications(QDBusConnection::connectToBus(desktop.busAddress(), busName));

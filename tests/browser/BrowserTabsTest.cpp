@@ -100,14 +100,7 @@ protected:
     }
     void SetUp() override { ASSERT_TRUE(s_startError.isEmpty()) << s_startError.toStdString(); }
 
-    AtspiBrowserTabs::Options options() const {
-        AtspiBrowserTabs::Options o;
-        o.sessionBusAddress = s_desktop->busAddress();
-        o.displayName = s_desktop->display();
-        // Browsers other programs run on this machine are none of ours.
-        o.processFilter = [](qint64 pid) { return s_desktop->processes().owns(pid); };
-        return o;
-    }
+    AtspiBrowserTabs::Options options() const { return browserTabOptions(*s_desktop); }
     // Options for a session bus of its own (ended with `processes`), where
     // accessibility was never switched on.
     AtspiBrowserTabs::Options withoutAccessibility(TestProcesses &processes) const {

@@ -251,6 +251,14 @@ bool writeQuietFirefoxProfile(const QString &profile) {
     return prefs.flush();
 }
 
+AtspiBrowserTabs::Options browserTabOptions(DesktopSession &desktop) {
+    AtspiBrowserTabs::Options o;
+    o.sessionBusAddress = desktop.busAddress();
+    o.displayName = desktop.display();
+    o.processFilter = [&desktop](qint64 pid) { return desktop.processes().owns(pid); };
+    return o;
+}
+
 QString switchAccessibilityOn(const DesktopSession &desktop) {
     // The session bus starts the accessibility launcher on demand.
     AccessibilitySwitch access({desktop.busAddress(), desktop.display(), 5000});

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AtspiBrowserTabs.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -108,6 +110,9 @@ private:
 QStringList chromiumArguments(const QString &profile);
 // Creates a Firefox profile that skips first-run pages and stays off the network.
 bool writeQuietFirefoxProfile(const QString &profile);
+// Tab adapter options for `desktop`, counting only the browsers started on
+// it (others on this machine are none of ours).
+AtspiBrowserTabs::Options browserTabOptions(DesktopSession &desktop);
 // Switches the desktop's accessibility on, as a user does during onboarding;
 // empty on success, else what failed.
 QString switchAccessibilityOn(const DesktopSession &desktop);

@@ -207,21 +207,12 @@ protected:
                 [launch](const QString &address) { launch({QStringLiteral("--new-tab"), address}); }};
     }
 
-    AtspiBrowserTabs::Options tabOptions() const {
-        AtspiBrowserTabs::Options o;
-        o.sessionBusAddress = s_desktop->busAddress();
-        o.displayName = s_desktop->display();
-        // Browsers other programs run on this machine are none of ours.
-        o.processFilter = [](qint64 pid) { return s_desktop->processes().owns(pid); };
-        return o;
-    }
+    AtspiBrowserTabs::Options tabOptions() const { return browserTabOptions(*s_desktop); }
 
-    // The moment the browser asked for `path` (ms since the test began), once
-    // it has; every earlier request for it counts as `already`.
-    std::optional<qint64> requestedAt(const QString &path, int already = 0) const {
-        int seen = 0;
+    // The moment the browser first asked for `path` (ms since the test began).
+    std::optional<qint64> requestedAt(const QString &path) const {
         for (const auto &[requested, at] : m_requests) {
-            if (requested == path && ++seen > already)
+            if (requested == path)
                 return at;
         }
         return std::nullopt;
