@@ -272,7 +272,8 @@ protected:
 
     // Opens `path` in a new tab and returns how long after it showed the tab
     // had left the tab strip (the adapter checks that before it reports);
-    // nullopt when it was not closed.
+    // nullopt when it was not closed. A close that failed is tried again by
+    // the next pass, which the time then includes.
     std::optional<qint64> openAndTimeClose(Rig &rig, const Browser &browser, const QString &path) {
         const size_t reportsBefore = rig.closeReports.size();
         browser.open(url(path));
@@ -280,16 +281,32 @@ protected:
             ADD_FAILURE() << browser.label << " never showed " << path.toStdString();
             return std::nullopt;
         }
-        if (!waitFor([&] { return rig.closeReports.size() > reportsBefore; }, 20000)) {
+        // Gone: the adapter saw the tab leave the strip, or (when it missed
+        // that in a window being minimised) the enforcer's next read after
+        // the close shows another page.
+        const auto goneAt = [&]() -> std::optional<qint64> {
+            if (rig.closeReports.size() == reportsBefore)
+                return std::nullopt;
+            for (size_t i = reportsBefore; i < rig.closeReports.size(); ++i) {
+                if (rig.closeReports[i].closed)
+                    return rig.closeReports[i].at;
+            }
+            const qint64 firstReport = rig.closeReports[reportsBefore].at;
+            for (qsizetype i = 0; i < rig.observed.reads.size(); ++i) {
+                const QString &read = rig.observed.reads[i];
+                if (rig.observed.readAt[size_t(i)] > firstReport && !read.isEmpty() && !read.endsWith(path))
+                    return rig.observed.readAt[size_t(i)];
+            }
+            return std::nullopt;
+        };
+        if (!waitFor([&] { return goneAt().has_value(); }, 20000)) {
             ADD_FAILURE() << path.toStdString() << " was not closed; front tab reads: "
                           << rig.observed.reads.mid(std::max<qsizetype>(0, rig.observed.reads.size() - 5))
                                  .join(QStringLiteral(", "))
                                  .toStdString();
             return std::nullopt;
         }
-        const auto report = rig.closeReports.back();
-        EXPECT_TRUE(report.closed) << path.toStdString();
-        return report.closed ? std::optional<qint64>(report.at - *shownAt(rig, path)) : std::nullopt;
+        return *goneAt() - *shownAt(rig, path);
     }
 
     // The whole scenario for one browser, allowed on the allow-list.
@@ -337,6 +354,7 @@ protected:
         EXPECT_LE(sorted.back(), 2 * kCloseWithinMs);
 
         EXPECT_EQ(rig.observed.closes, 4);
+        EXPECT_EQ(rig.closeReports.size(), 4u) << "a close failed and was tried again";
         ASSERT_TRUE(waitFor([&] { return s_notifications->shown.size() == 4; }, 10000))
             << s_notifications->shown.size() << " notifications";
         for (const NotificationServer::Shown &shown : s_notifications->shown) {
@@ -362,6 +380,7 @@ protected:
                              3000));
         EXPECT_EQ(rig.observed.reads.size(), readsAtStop);
         EXPECT_EQ(rig.observed.closes, 4);
+        EXPECT_EQ(rig.closeReports.size(), 4u) << "a close failed and was tried again";
         EXPECT_EQ(s_notifications->shown.size(), 4u);
         s_desktop->processes().end(launch);
     }
@@ -404,7 +423,12 @@ TEST_F(EnforcementInBrowser, ABrowserOffTheAllowListIsHiddenAndItsTabsAreStillCh
 
     const std::optional<qint64> took = openAndTimeClose(rig, browser, QStringLiteral("/blocked"));
     ASSERT_TRUE(took.has_value());
-    std::printf("[ measure  ] chromium, hidden: tab shown to tab closed %lld ms\n", static_cast<long long>(*took));
+    std::printf("[ measure  ] chromium, hidden: tab shown to tab closed %lld ms, %zu close tries\n",
+                static_cast<long long>(*took), rig.closeReports.size());
+    // The new tab brings the window back and the same pass minimises it
+    // again while the tab is being closed; the adapter may then miss the tab
+    // leaving and wait out its own check (5 s) before the next read shows it.
+    EXPECT_LE(*took, 8000);
     ASSERT_TRUE(waitFor([&] { return s_notifications->shown.size() == 1; }, 10000));
     EXPECT_EQ(s_notifications->shown.front().summary, QStringLiteral("Focus Mode"));
     EXPECT_EQ(s_notifications->shown.front().body, QStringLiteral("Site blocked by quillmoss"));

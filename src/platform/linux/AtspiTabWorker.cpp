@@ -211,17 +211,22 @@ std::optional<Ref> AtspiTabWorker::addressField(const Window &window) {
 }
 
 std::optional<AtspiTabWorker::TabStrip> AtspiTabWorker::tabStrip(const Window &window) {
-    const auto lists = m_client->matches(window.frame, {RolePageTabList},
-                                         window.unseen ? QList<unsigned>{} : QList<unsigned>{StateShowing}, 0);
-    if (!lists)
-        return std::nullopt;
-    for (const Ref &list : *lists) {
-        const auto tabs = m_client->matches(list, {RolePageTab}, {}, 0);
-        if (!tabs || tabs->isEmpty())
-            continue;
-        const auto selected = m_client->matches(list, {RolePageTab}, {StateSelected}, 1);
-        if (selected && !selected->isEmpty())
-            return TabStrip{*tabs, selected->constFirst()};
+    // A window that is minimised meanwhile (enforcement hides browsers that
+    // are not allowed) stops showing its strip: then the hidden ones count.
+    const QList<QList<unsigned>> tries = window.unseen ? QList<QList<unsigned>>{{}}
+                                                       : QList<QList<unsigned>>{{StateShowing}, {}};
+    for (const QList<unsigned> &states : tries) {
+        const auto lists = m_client->matches(window.frame, {RolePageTabList}, states, 0);
+        if (!lists)
+            return std::nullopt;
+        for (const Ref &list : *lists) {
+            const auto tabs = m_client->matches(list, {RolePageTab}, {}, 0);
+            if (!tabs || tabs->isEmpty())
+                continue;
+            const auto selected = m_client->matches(list, {RolePageTab}, {StateSelected}, 1);
+            if (selected && !selected->isEmpty())
+                return TabStrip{*tabs, selected->constFirst()};
+        }
     }
     return std::nullopt;
 }
