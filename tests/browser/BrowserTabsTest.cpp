@@ -88,12 +88,8 @@ protected:
         if (!s_startError.isEmpty())
             return;
         // Accessibility on before any browser starts, as a user grants it
-        // during onboarding; the session bus starts the launcher on demand.
-        AccessibilitySwitch access({s_desktop->busAddress(), s_desktop->display(), 5000});
-        std::optional<bool> granted;
-        access.requestAccess([&](bool authorized) { granted = authorized; });
-        if (!waitFor([&] { return granted.has_value(); }, 30000) || !*granted)
-            s_startError = QStringLiteral("accessibility could not be switched on");
+        // during onboarding.
+        s_startError = switchAccessibilityOn(*s_desktop);
         s_server = new TinyHttpServer;
     }
     static void TearDownTestSuite() {
@@ -104,14 +100,7 @@ protected:
     }
     void SetUp() override { ASSERT_TRUE(s_startError.isEmpty()) << s_startError.toStdString(); }
 
-    AtspiBrowserTabs::Options options() const {
-        AtspiBrowserTabs::Options o;
-        o.sessionBusAddress = s_desktop->busAddress();
-        o.displayName = s_desktop->display();
-        // Browsers other programs run on this machine are none of ours.
-        o.processFilter = [](qint64 pid) { return s_desktop->processes().owns(pid); };
-        return o;
-    }
+    AtspiBrowserTabs::Options options() const { return browserTabOptions(*s_desktop); }
     // Options for a session bus of its own (ended with `processes`), where
     // accessibility was never switched on.
     AtspiBrowserTabs::Options withoutAccessibility(TestProcesses &processes) const {
@@ -128,12 +117,7 @@ protected:
                                         const QStringList &extra = {}) {
         return s_desktop->processes().start(
             QStringLiteral("/usr/bin/chromium"),
-            QStringList{QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
-             QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
-             QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
-             QStringLiteral("--no-default-browser-check"), QStringLiteral("--password-store=basic"),
-             QStringLiteral("--user-data-dir=") + profile, QStringLiteral("--force-renderer-accessibility")} +
-                extra + QStringList{url(path)},
+            chromiumArguments(profile) + extra + QStringList{url(path)},
             s_desktop->environment());
     }
 
@@ -309,24 +293,7 @@ TEST_F(BrowserTabsOnDesktop, FirefoxFrontTabIsReadAndClosedWithoutLosingTheBrows
     ASSERT_FALSE(tabs.isRunning(BrowserFamily::Firefox));
 
     const QString profile = s_desktop->directory() + QStringLiteral("/firefox-profile");
-    QDir().mkpath(profile);
-    QFile prefs(profile + QStringLiteral("/user.js"));
-    ASSERT_TRUE(prefs.open(QIODevice::WriteOnly));
-    // Keep the closed network quiet and skip first-run pages.
-    prefs.write("user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
-                "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
-                "user_pref(\"toolkit.telemetry.reportingpolicy.firstRun\", false);\n"
-                "user_pref(\"browser.aboutwelcome.enabled\", false);\n"
-                "user_pref(\"browser.startup.homepage_override.mstone\", \"ignore\");\n"
-                "user_pref(\"app.update.auto\", false);\n"
-                "user_pref(\"extensions.update.enabled\", false);\n"
-                "user_pref(\"network.captive-portal-service.enabled\", false);\n"
-                "user_pref(\"network.connectivity-service.enabled\", false);\n"
-                "user_pref(\"browser.safebrowsing.malware.enabled\", false);\n"
-                "user_pref(\"browser.safebrowsing.phishing.enabled\", false);\n"
-                "user_pref(\"browser.newtabpage.enabled\", false);\n"
-                "user_pref(\"browser.tabs.warnOnClose\", false);\n");
-    prefs.close();
+    ASSERT_TRUE(writeQuietFirefoxProfile(profile));
 
     const auto browser = startFirefox(profile, {url(QStringLiteral("/first"))});
     exerciseFrontTab(

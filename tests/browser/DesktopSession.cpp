@@ -1,5 +1,6 @@
 #include "DesktopSession.h"
 
+#include "AccessibilitySwitch.h"
 #include "XTestKeyboard.h"
 
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <optional>
 
 extern char **environ;
 
@@ -28,12 +30,14 @@ TinyHttpServer::TinyHttpServer() {
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = m_server.nextPendingConnection()) {
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+            connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
                 const QByteArray request = socket->peek(8192);
                 if (!request.contains("\r\n\r\n"))
                     return;
                 socket->readAll();
                 const QList<QByteArray> words = request.left(request.indexOf('\r')).split(' ');
+                if (onRequest)
+                    onRequest(words.size() > 1 ? words[1] : QByteArray("/"));
                 const QByteArray path =
                     QString::fromLatin1(words.size() > 1 ? words[1] : QByteArray("/")).toHtmlEscaped().toUtf8();
                 const QByteArray body = "<!doctype html><html><head><title>page " + path +
@@ -214,6 +218,55 @@ void TestProcesses::endAll() {
         end(launch);
         m_launches.pop_back();
     }
+}
+
+// ---------------------------------------------------------------- browsers
+
+QStringList chromiumArguments(const QString &profile) {
+    return {QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
+            QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
+            QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
+            QStringLiteral("--no-default-browser-check"), QStringLiteral("--password-store=basic"),
+            QStringLiteral("--user-data-dir=") + profile, QStringLiteral("--force-renderer-accessibility")};
+}
+
+bool writeQuietFirefoxProfile(const QString &profile) {
+    QDir().mkpath(profile);
+    QFile prefs(profile + QStringLiteral("/user.js"));
+    if (!prefs.open(QIODevice::WriteOnly))
+        return false;
+    prefs.write("user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
+                "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
+                "user_pref(\"toolkit.telemetry.reportingpolicy.firstRun\", false);\n"
+                "user_pref(\"browser.aboutwelcome.enabled\", false);\n"
+                "user_pref(\"browser.startup.homepage_override.mstone\", \"ignore\");\n"
+                "user_pref(\"app.update.auto\", false);\n"
+                "user_pref(\"extensions.update.enabled\", false);\n"
+                "user_pref(\"network.captive-portal-service.enabled\", false);\n"
+                "user_pref(\"network.connectivity-service.enabled\", false);\n"
+                "user_pref(\"browser.safebrowsing.malware.enabled\", false);\n"
+                "user_pref(\"browser.safebrowsing.phishing.enabled\", false);\n"
+                "user_pref(\"browser.newtabpage.enabled\", false);\n"
+                "user_pref(\"browser.tabs.warnOnClose\", false);\n");
+    return prefs.flush();
+}
+
+AtspiBrowserTabs::Options browserTabOptions(DesktopSession &desktop) {
+    AtspiBrowserTabs::Options o;
+    o.sessionBusAddress = desktop.busAddress();
+    o.displayName = desktop.display();
+    o.processFilter = [&desktop](qint64 pid) { return desktop.processes().owns(pid); };
+    return o;
+}
+
+QString switchAccessibilityOn(const DesktopSession &desktop) {
+    // The session bus starts the accessibility launcher on demand.
+    AccessibilitySwitch access({desktop.busAddress(), desktop.display(), 5000});
+    std::optional<bool> granted;
+    access.requestAccess([&](bool authorized) { granted = authorized; });
+    if (!waitFor([&] { return granted.has_value(); }, 15000) || !*granted)
+        return QStringLiteral("accessibility could not be switched on");
+    return {};
 }
 
 // ---------------------------------------------------------------- desktop

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AtspiBrowserTabs.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -34,6 +36,9 @@ class TinyHttpServer : public QObject {
 public:
     TinyHttpServer();
     quint16 port() const { return m_server.serverPort(); }
+    // Called with the path of every request as it arrives (when a browser
+    // navigates), for tests that time what follows.
+    std::function<void(const QByteArray &path)> onRequest;
 
 private:
     QTcpServer m_server;
@@ -99,6 +104,18 @@ private:
     QByteArray m_display;
     QString m_xvfbLog;
 };
+
+// Command-line options for a Chromium on a closed test network, with a
+// profile of its own.
+QStringList chromiumArguments(const QString &profile);
+// Creates a Firefox profile that skips first-run pages and stays off the network.
+bool writeQuietFirefoxProfile(const QString &profile);
+// Tab adapter options for `desktop`, counting only the browsers started on
+// it (others on this machine are none of ours).
+AtspiBrowserTabs::Options browserTabOptions(DesktopSession &desktop);
+// Switches the desktop's accessibility on, as a user does during onboarding;
+// empty on success, else what failed.
+QString switchAccessibilityOn(const DesktopSession &desktop);
 
 // Starts a bare session bus (no desktop) and returns its address; the daemon
 // is ended by `processes`. Empty on failure.

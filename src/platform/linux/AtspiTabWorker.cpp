@@ -102,7 +102,7 @@ QList<AtspiTabWorker::Window> AtspiTabWorker::windowCandidates(BrowserFamily fam
 
     // The active window first; then the browser window the user had in front
     // last (while another application is in front); then any titled one.
-    QList<Window> active, remembered, others;
+    QList<Window> active, remembered, others, unseen;
     for (const Ref &app : *apps) {
         if (!m_families.contains(app.bus)) {
             const auto pid = m_client->processId(app.bus);
@@ -124,11 +124,17 @@ QList<AtspiTabWorker::Window> AtspiTabWorker::windowCandidates(BrowserFamily fam
                 continue;
             Window window = base;
             window.frame = frame;
-            if (*states & bit(StateActive))
+            const bool usedLast = frame == m_lastBrowserWindow.value(app.bus);
+            if (*states & bit(StateActive)) {
                 active.append(window);
-            else if (!(*states & bit(StateShowing)))
-                continue;
-            else if (frame == m_lastBrowserWindow.value(app.bus))
+            } else if (!(*states & bit(StateShowing))) {
+                // A minimised browser still runs its tabs: look there last.
+                window.unseen = true;
+                if (usedLast)
+                    unseen.prepend(window);
+                else
+                    unseen.append(window);
+            } else if (usedLast)
                 remembered.append(window);
             else
                 others.append(window);
@@ -136,7 +142,9 @@ QList<AtspiTabWorker::Window> AtspiTabWorker::windowCandidates(BrowserFamily fam
     }
     for (Window &window : others)
         window.otherwise = true;
-    return active + remembered + others;
+    for (Window &window : unseen)
+        window.otherwise = true;
+    return active + remembered + others + unseen;
 }
 
 std::optional<AtspiTabWorker::Window> AtspiTabWorker::browserWindow(BrowserFamily family, Ref *field) {
@@ -148,7 +156,7 @@ std::optional<AtspiTabWorker::Window> AtspiTabWorker::browserWindow(BrowserFamil
         // look into those when there is no better candidate.
         if (window.otherwise && m_client->name(window.frame).value_or(QString()).isEmpty())
             continue;
-        if (const auto found = addressField(window.frame)) {
+        if (const auto found = addressField(window)) {
             m_lastBrowserWindow.insert(window.app, window.frame);
             if (field)
                 *field = *found;
@@ -170,8 +178,9 @@ bool AtspiTabWorker::insideToolBar(Ref object, const Ref &frame) {
     return false;
 }
 
-std::optional<Ref> AtspiTabWorker::addressField(const Ref &frame) {
-    const quint64 wanted = bit(StateEditable) | bit(StateShowing);
+std::optional<Ref> AtspiTabWorker::addressField(const Window &window) {
+    const Ref &frame = window.frame;
+    const quint64 wanted = bit(StateEditable) | (window.unseen ? 0 : bit(StateShowing));
     const auto cached = m_addressFields.constFind(key(frame));
     if (cached != m_addressFields.constEnd()) {
         const auto states = m_client->states(*cached);
@@ -183,7 +192,8 @@ std::optional<Ref> AtspiTabWorker::addressField(const Ref &frame) {
     // toolbars; its name is localised, so role and place identify it. Ask for
     // the first match only, which keeps the browser from walking the page.
     const QList<unsigned> roles{RoleEntry, RoleComboBox, RoleText};
-    const QList<unsigned> states{StateEditable, StateShowing, StateSingleLine};
+    const QList<unsigned> states = window.unseen ? QList<unsigned>{StateEditable, StateSingleLine}
+                                                 : QList<unsigned>{StateEditable, StateShowing, StateSingleLine};
     auto candidates = m_client->matches(frame, roles, states, 1);
     if (!candidates)
         return std::nullopt;
@@ -200,17 +210,23 @@ std::optional<Ref> AtspiTabWorker::addressField(const Ref &frame) {
     return std::nullopt;
 }
 
-std::optional<AtspiTabWorker::TabStrip> AtspiTabWorker::tabStrip(const Ref &frame) {
-    const auto lists = m_client->matches(frame, {RolePageTabList}, {StateShowing}, 0);
-    if (!lists)
-        return std::nullopt;
-    for (const Ref &list : *lists) {
-        const auto tabs = m_client->matches(list, {RolePageTab}, {}, 0);
-        if (!tabs || tabs->isEmpty())
-            continue;
-        const auto selected = m_client->matches(list, {RolePageTab}, {StateSelected}, 1);
-        if (selected && !selected->isEmpty())
-            return TabStrip{*tabs, selected->constFirst()};
+std::optional<AtspiTabWorker::TabStrip> AtspiTabWorker::tabStrip(const Window &window) {
+    // A window that is minimised meanwhile (enforcement hides browsers that
+    // are not allowed) stops showing its strip: then the hidden ones count.
+    const QList<QList<unsigned>> tries = window.unseen ? QList<QList<unsigned>>{{}}
+                                                       : QList<QList<unsigned>>{{StateShowing}, {}};
+    for (const QList<unsigned> &states : tries) {
+        const auto lists = m_client->matches(window.frame, {RolePageTabList}, states, 0);
+        if (!lists)
+            return std::nullopt;
+        for (const Ref &list : *lists) {
+            const auto tabs = m_client->matches(list, {RolePageTab}, {}, 0);
+            if (!tabs || tabs->isEmpty())
+                continue;
+            const auto selected = m_client->matches(list, {RolePageTab}, {StateSelected}, 1);
+            if (selected && !selected->isEmpty())
+                return TabStrip{*tabs, selected->constFirst()};
+        }
     }
     return std::nullopt;
 }
@@ -228,11 +244,11 @@ std::optional<Ref> AtspiTabWorker::closeButton(const Ref &tab) {
 }
 
 template <typename Condition>
-bool AtspiTabWorker::waitForTabs(const Ref &frame, int timeoutMs, Condition condition) {
+bool AtspiTabWorker::waitForTabs(const Window &window, int timeoutMs, Condition condition) {
     QElapsedTimer waited;
     waited.start();
     do {
-        if (const auto strip = tabStrip(frame); strip && condition(*strip))
+        if (const auto strip = tabStrip(window); strip && condition(*strip))
             return true;
         if (QThread::currentThread()->isInterruptionRequested())
             return false;
@@ -253,7 +269,7 @@ bool AtspiTabWorker::typeChord(const Window &window, std::uint32_t keysym) {
 }
 
 bool AtspiTabWorker::closeWith(const Window &window, BrowserFamily family) {
-    const auto strip = tabStrip(window.frame);
+    const auto strip = tabStrip(window);
     if (!strip) {
         // No tab strip in the tree: the keyboard is all that is left, even
         // though on a last tab it closes the window.
@@ -269,25 +285,25 @@ bool AtspiTabWorker::closeWith(const Window &window, BrowserFamily family) {
     if (strip->tabs.size() == 1) {
         if (!typeChord(window, 't'))
             return false;
-        if (!waitForTabs(window.frame, kNewTabTimeoutMs, [](const TabStrip &s) { return s.tabs.size() >= 2; }))
+        if (!waitForTabs(window, kNewTabTimeoutMs, [](const TabStrip &s) { return s.tabs.size() >= 2; }))
             return false;
     }
     const auto blockedGone = [&blocked](const TabStrip &s) { return !s.tabs.contains(blocked); };
     if (button && m_client->doAction(*button, 0))
-        return waitForTabs(window.frame, kTabGoneTimeoutMs, blockedGone);
+        return waitForTabs(window, kTabGoneTimeoutMs, blockedGone);
 
     // No close button that works: make the blocked tab the current one and
     // close it with the keyboard, never when it is the last tab.
-    const auto now = tabStrip(window.frame);
+    const auto now = tabStrip(window);
     if (!now || !now->tabs.contains(blocked) || now->tabs.size() < 2)
         return false;
     if (!(now->selected == blocked)) {
         m_client->doAction(blocked, 0);
-        if (!waitForTabs(window.frame, kTabGoneTimeoutMs,
+        if (!waitForTabs(window, kTabGoneTimeoutMs,
                          [&blocked](const TabStrip &s) { return s.selected == blocked && s.tabs.size() >= 2; }))
             return false;
     }
-    return typeChord(window, 'w') && waitForTabs(window.frame, kTabGoneTimeoutMs, blockedGone);
+    return typeChord(window, 'w') && waitForTabs(window, kTabGoneTimeoutMs, blockedGone);
 }
 
 } // namespace quillmoss::atspi

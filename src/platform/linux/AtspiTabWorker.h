@@ -35,6 +35,9 @@ private:
         QString app; // the application's bus name
         qint64 pid = 0;
         bool otherwise = false; // neither active nor used last
+        // Not showing (minimised, as enforcement leaves a browser that is
+        // not allowed): nothing in it counts as showing either.
+        bool unseen = false;
     };
     struct TabStrip {
         QList<Ref> tabs;
@@ -44,14 +47,14 @@ private:
     QList<Window> windowCandidates(BrowserFamily family);
     // The browser window the user sees and, in `field`, its address field.
     std::optional<Window> browserWindow(BrowserFamily family, Ref *field);
-    std::optional<Ref> addressField(const Ref &frame);
+    std::optional<Ref> addressField(const Window &window);
     bool insideToolBar(Ref object, const Ref &frame);
-    std::optional<TabStrip> tabStrip(const Ref &frame);
+    std::optional<TabStrip> tabStrip(const Window &window);
     std::optional<Ref> closeButton(const Ref &tab);
     bool closeWith(const Window &window, BrowserFamily family);
     bool typeChord(const Window &window, std::uint32_t keysym);
     // Polls the tab strip until `condition` holds; false on timeout.
-    template <typename Condition> bool waitForTabs(const Ref &frame, int timeoutMs, Condition condition);
+    template <typename Condition> bool waitForTabs(const Window &window, int timeoutMs, Condition condition);
     bool reachable();
 
     QString m_sessionBusAddress;
