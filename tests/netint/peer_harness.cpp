@@ -39,29 +39,13 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "platform/UnavailableWorkspace.h"
+
 using namespace quillmoss;
 
 namespace {
 
 // --- a desktop with nothing on it: no windows, browsers, notifications or sounds
-
-class NoWorkspace final : public WorkspacePort {
-public:
-    bool isAvailable() const override { return false; }
-    QList<RunningApplication> runningApplications() override { return {}; }
-    void hide(const QString &) override {}
-    QStringList systemExemptIdentifiers() override { return {}; }
-    void setWatching(bool) override {}
-};
-
-class NoBrowserTabs final : public BrowserTabPort {
-public:
-    bool isRunning(BrowserFamily) override { return false; }
-    void readFrontTabAddress(BrowserFamily, std::function<void(std::optional<QString>)> done) override {
-        done(std::nullopt);
-    }
-    void closeFrontTab(BrowserFamily) override {}
-};
 
 class NoNotifications final : public NotificationPort {
 public:
@@ -213,7 +197,7 @@ private:
     std::unique_ptr<PreferencesStore> m_prefs;
     PeerIdentity m_identity;
     TlsPeerTransport m_transport;
-    NoWorkspace m_workspace;
+    UnavailableWorkspace m_workspace;
     NoBrowserTabs m_browsers;
     NoNotifications m_notifications;
     NoSounds m_sounds;

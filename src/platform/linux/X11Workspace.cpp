@@ -463,8 +463,8 @@ StaticCookies X11Workspace::Private::askStatic(xcb_window_t window) {
     k.machine = xcb_get_property(c, 0, window, XCB_ATOM_WM_CLIENT_MACHINE, XCB_GET_PROPERTY_TYPE_ANY, 0, 64);
     k.askedResource = hasResourceExtension;
     if (hasResourceExtension) {
-        const xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-        k.resource = xcb_res_query_client_ids(c, 1, &spec);
+        const xcb_res_client_id_spec_t pidQuery{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        k.resource = xcb_res_query_client_ids(c, 1, &pidQuery);
     }
     return k;
 }
